@@ -11,7 +11,7 @@ using namespace qvn::ui2test;
 
 namespace
 {
-struct Gui : ::testing::Test
+struct LearnHistory : ::testing::Test
 {
     juce::ScopedJuceInitialiser_GUI juceInit;
 };
@@ -40,7 +40,7 @@ struct Chart
 constexpr float plotMidY = 100.0f;
 } // namespace
 
-TEST_F (Gui, PressBetweenHandlesPicksByDistance)
+TEST_F (LearnHistory, PressBetweenHandlesPicksByDistance)
 {
     Chart c;
     Mouse m (c.chart);
@@ -68,7 +68,7 @@ TEST_F (Gui, PressBetweenHandlesPicksByDistance)
     EXPECT_FLOAT_EQ (c.chart.trimEnd, 0.56f);
 }
 
-TEST_F (Gui, HandlesIgnoredWhenNotEditableOrEmpty)
+TEST_F (LearnHistory, HandlesIgnoredWhenNotEditableOrEmpty)
 {
     Chart c;
     Mouse m (c.chart);
@@ -84,7 +84,7 @@ TEST_F (Gui, HandlesIgnoredWhenNotEditableOrEmpty)
     EXPECT_TRUE (empty.trims.empty());
 }
 
-TEST_F (Gui, DragLimitsAndReportOnRelease)
+TEST_F (LearnHistory, DragLimitsAndReportOnRelease)
 {
     Chart c; // N = 100: a handle stops 0.01 before the other
     Mouse m (c.chart);
@@ -123,7 +123,7 @@ TEST_F (Gui, DragLimitsAndReportOnRelease)
     m.up (0.0f, plotMidY);
 }
 
-TEST_F (Gui, PressAndReleaseWithoutMovingStillReports)
+TEST_F (LearnHistory, PressAndReleaseWithoutMovingStillReports)
 {
     Chart c;
     Mouse m (c.chart);
@@ -136,7 +136,7 @@ TEST_F (Gui, PressAndReleaseWithoutMovingStillReports)
     EXPECT_FLOAT_EQ (c.trims[0].second, 0.8f);
 }
 
-TEST_F (Gui, RangePillClickRules)
+TEST_F (LearnHistory, RangePillClickRules)
 {
     Chart c;
     Mouse m (c.chart);
@@ -169,7 +169,7 @@ TEST_F (Gui, RangePillClickRules)
     EXPECT_FALSE (c.chart.pillHover);
 }
 
-TEST_F (Gui, FooterTexts)
+TEST_F (LearnHistory, FooterTexts)
 {
     LearnHistoryChart chart;
     chart.lengthSeconds = 12.0f;
@@ -187,7 +187,7 @@ TEST_F (Gui, FooterTexts)
     EXPECT_EQ (chart.footerTexts()[2], "End 0.0s");
 }
 
-TEST_F (Gui, RangeStrings)
+TEST_F (LearnHistory, RangeStrings)
 {
     LearnHistoryChart chart;
     EXPECT_EQ (chart.rangeStringFull(), "RANGE -30 TO -6");
@@ -199,7 +199,7 @@ TEST_F (Gui, RangeStrings)
     EXPECT_EQ (chart.rangeStringFull(), "RANGE -36 TO 0");
 }
 
-TEST_F (Gui, HeaderFallsBackOnNarrowCharts)
+TEST_F (LearnHistory, HeaderFallsBackOnNarrowCharts)
 {
     LearnHistoryChart chart;
     chart.showGainCurve = true;
@@ -242,7 +242,7 @@ TEST_F (Gui, HeaderFallsBackOnNarrowCharts)
     }
 }
 
-TEST_F (Gui, PushClampsLevels)
+TEST_F (LearnHistory, PushClampsLevels)
 {
     LearnHistoryChart chart;
     chart.push (-130.0f, 3.0f, true);
@@ -252,7 +252,7 @@ TEST_F (Gui, PushClampsLevels)
     EXPECT_EQ (chart.historyData.belowGate, (std::vector<bool> { true, false }));
 }
 
-TEST_F (Gui, MakePathPlacesPointsOnThePlot)
+TEST_F (LearnHistory, MakePathPlacesPointsOnThePlot)
 {
     LearnHistoryChart chart; // range -30..-6
     const juce::Rectangle<float> r (16.0f, 34.0f, 300.0f, 120.0f);
@@ -265,7 +265,7 @@ TEST_F (Gui, MakePathPlacesPointsOnThePlot)
     EXPECT_FLOAT_EQ (b.getBottom(), 154.0f);
 }
 
-TEST_F (Gui, DrawingRules)
+TEST_F (LearnHistory, DrawingRules)
 {
     auto draw = [] (std::function<void (LearnHistoryChart&)> setup)
     {
@@ -297,7 +297,7 @@ TEST_F (Gui, DrawingRules)
     EXPECT_GT (countDiffering (withText, plain, plotInterior), 0);
 }
 
-TEST_F (Gui, BadInputAndHugeHistoriesDrawSafely)
+TEST_F (LearnHistory, BadInputAndHugeHistoriesDrawSafely)
 {
     for (auto size : { juce::Point<int> (0, 0), { 1, 1 }, { 20, 10 }, { 40, 300 }, { 600, 20 } })
     {

@@ -2,6 +2,7 @@
 
 #include "tests/ui2/Ui2TestSupport.h"
 #include "ui/MeterComponents.h"
+#include "ui/UiTheme.h"
 
 #include <limits>
 
@@ -10,7 +11,7 @@ using qvn_meter::MeasureState;
 
 namespace
 {
-struct Gui : ::testing::Test
+struct MeterBars : ::testing::Test
 {
     juce::ScopedJuceInitialiser_GUI juceInit;
 };
@@ -42,7 +43,7 @@ TEST (MeterText, ValueTexts)
         EXPECT_EQ (qvn_meter::levelText (c.value), juce::String (c.text)) << c.value;
 }
 
-TEST_F (Gui, ColumnScaleLabelsOnTallAndShortColumns)
+TEST_F (MeterBars, ColumnScaleLabelsOnTallAndShortColumns)
 {
     // A 200-px component: the bar is 200 - 20 (header) - 4 = 176 px tall.
     EXPECT_EQ (qvn_meter::columnScaleLabels (22.0f, 176.0f, -36.0f, 0.0f),
@@ -56,7 +57,7 @@ TEST_F (Gui, ColumnScaleLabelsOnTallAndShortColumns)
     EXPECT_EQ (qvn_meter::columnScaleLabels (22.0f, 300.0f, -18.1f, 0.0f), labels ({ "0", "-18.1", "-12", "-6" }));
 }
 
-TEST_F (Gui, ColumnRangeFallsBackToDefaultScale)
+TEST_F (MeterBars, ColumnRangeFallsBackToDefaultScale)
 {
     const auto fallback = qvn_meter::columnScaleLabels (22.0f, 176.0f, -36.0f, 0.0f);
     EXPECT_EQ (qvn_meter::columnScaleLabels (22.0f, 176.0f, -20.0f, -19.5f), fallback);
@@ -80,15 +81,21 @@ TEST_F (Gui, ColumnRangeFallsBackToDefaultScale)
     EXPECT_TRUE (sameImage (render (a), render (b)));
 }
 
-TEST_F (Gui, ColumnValueTextShrinksThenRounds)
+TEST_F (MeterBars, ColumnValueTextShrinksThenRounds)
 {
     auto wide = qvn_meter::columnValueText (-23.7f, 200.0f);
     EXPECT_EQ (wide.text, "-23.7");
     EXPECT_FLOAT_EQ (wide.fontSize, 15.0f);
 
-    auto narrow = qvn_meter::columnValueText (-23.7f, 20.0f);
+    auto narrow = qvn_meter::columnValueText (-23.7f, 14.0f);
     EXPECT_EQ (narrow.text, "-24");
     EXPECT_FLOAT_EQ (narrow.fontSize, 10.0f);
+
+    // Below size 11 the whole number takes over and the size is worked out for it.
+    const float need24 = FlatLookAndFeel::font (15.0f, juce::Font::bold).getStringWidthFloat ("-24") + 4.0f;
+    auto rounded = qvn_meter::columnValueText (-23.7f, 20.0f);
+    EXPECT_EQ (rounded.text, "-24");
+    EXPECT_NEAR (rounded.fontSize, 15.0f * 20.0f / need24, 0.001f);
 
     // Shrinking a little keeps the decimal.
     const float need15 = FlatLookAndFeel::font (15.0f, juce::Font::bold).getStringWidthFloat ("-23.7") + 4.0f;
@@ -101,7 +108,7 @@ TEST_F (Gui, ColumnValueTextShrinksThenRounds)
     EXPECT_FLOAT_EQ (qvn_meter::columnValueText (-120.0f, 0.0f).fontSize, 10.0f);
 }
 
-TEST_F (Gui, HitTestHonoursInsetOnly)
+TEST_F (MeterBars, HitTestHonoursInsetOnly)
 {
     VocalMeterBar bar;
     bar.setSize (20, 100);
@@ -111,7 +118,7 @@ TEST_F (Gui, HitTestHonoursInsetOnly)
             EXPECT_EQ (bar.hitTest (x, y), x >= 5 && x <= 14) << x << "," << y;
 }
 
-TEST_F (Gui, SettersReportChangesOnly)
+TEST_F (MeterBars, SettersReportChangesOnly)
 {
     VocalMeterBar v;
     EXPECT_FALSE (v.setLevels (-120.0f, -120.0f)) << "defaults";
@@ -141,7 +148,7 @@ TEST_F (Gui, SettersReportChangesOnly)
     EXPECT_FALSE (i.setTargetLineLufs (-18.0f));
 }
 
-TEST_F (Gui, ClickAndHoverCallbacks)
+TEST_F (MeterBars, ClickAndHoverCallbacks)
 {
     InstMeterBar bar;
     bar.setSize (40, 100);
@@ -164,7 +171,7 @@ TEST_F (Gui, ClickAndHoverCallbacks)
 }
 
 //==============================================================================
-TEST_F (Gui, RowFillFollowsLevel)
+TEST_F (MeterBars, RowFillFollowsLevel)
 {
     InstMeterBar bar;
     bar.setSize (300, 40); // caption-free: the bar spans x 0..300, y 9..40
@@ -184,7 +191,7 @@ TEST_F (Gui, RowFillFollowsLevel)
     }
 }
 
-TEST_F (Gui, RowLabelsOnlyAboveTallBars)
+TEST_F (MeterBars, RowLabelsOnlyAboveTallBars)
 {
     InstMeterBar tall, flat;
     tall.setSize (300, 40);
@@ -207,7 +214,7 @@ TEST_F (Gui, RowLabelsOnlyAboveTallBars)
     EXPECT_NE (f.getPixelAt (120, 4), panel);
 }
 
-TEST_F (Gui, CompareBandRules)
+TEST_F (MeterBars, CompareBandRules)
 {
     auto draw = [] (float compare, float value, MeasureState state)
     {
@@ -226,7 +233,7 @@ TEST_F (Gui, CompareBandRules)
     EXPECT_TRUE (sameImage (draw (-24.0f, -12.0f, MeasureState::Skipped), draw (-200.0f, -12.0f, MeasureState::Skipped)));
 }
 
-TEST_F (Gui, TargetLineRules)
+TEST_F (MeterBars, TargetLineRules)
 {
     auto draw = [] (int layout, float integrated, float target)
     {
@@ -257,7 +264,7 @@ TEST_F (Gui, TargetLineRules)
     EXPECT_TRUE (sameImage (render (a), render (b)));
 }
 
-TEST_F (Gui, ColumnWidthAndFill)
+TEST_F (MeterBars, ColumnWidthAndFill)
 {
     InstMeterBar bar;
     bar.setSize (100, 200);
@@ -287,7 +294,7 @@ TEST_F (Gui, ColumnWidthAndFill)
     EXPECT_EQ (redColumns(), 0);
 }
 
-TEST_F (Gui, BadInputDrawsSafely)
+TEST_F (MeterBars, BadInputDrawsSafely)
 {
     const float values[] = { kNaN, kInf, -kInf, -1.0e30f, 1.0e30f, -120.0f, 0.0f };
     for (int layout : { 0, 1 })

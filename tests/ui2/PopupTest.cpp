@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include "settings/OffsetTarget.h"
 #include "tests/ui2/Ui2TestSupport.h"
 #include "ui/ConfirmDialog.h"
 #include "ui/OffsetTargetEditPopup.h"
@@ -14,7 +13,7 @@ using namespace qvn::ui2test;
 
 namespace
 {
-struct Gui : ::testing::Test
+struct Popups : ::testing::Test
 {
     juce::ScopedJuceInitialiser_GUI juceInit;
 };
@@ -110,7 +109,7 @@ TEST (PopupNumbers, ParseLufsField)
 }
 
 //==============================================================================
-TEST_F (Gui, RangePopupLayoutAt232)
+TEST_F (Popups, RangePopupLayoutAt232)
 {
     auto p = makeRangePopup (-36.0f, 0.0f, -36.0f, 0.0f);
     const int tp = p->titlePx();
@@ -131,7 +130,7 @@ TEST_F (Gui, RangePopupLayoutAt232)
     EXPECT_EQ (makeRangePopup (-35.97f, -23.5f, -36.0f, 0.0f)->maxField.getText(), "-23.5");
 }
 
-TEST_F (Gui, OffsetTargetPopupLayoutAt272)
+TEST_F (Popups, OffsetTargetPopupLayoutAt272)
 {
     auto p = makeTargetPopup ("Pop", -2.0f, 2.0f, true);
     const int tp = p->titlePx();
@@ -148,7 +147,7 @@ TEST_F (Gui, OffsetTargetPopupLayoutAt272)
     EXPECT_EQ (p->maxField.getText(), "2");
 }
 
-TEST_F (Gui, JapaneseTitleMakesPopupTallerByFontHeightDifference)
+TEST_F (Popups, JapaneseTitleMakesPopupTallerByFontHeightDifference)
 {
     RangeEditPopup en (-36.0f, 0.0f, -36.0f, 0.0f, RangeEditPopup::Strings {});
     RangeEditPopup jp (-36.0f, 0.0f, -36.0f, 0.0f, japaneseRangeStrings());
@@ -159,7 +158,7 @@ TEST_F (Gui, JapaneseTitleMakesPopupTallerByFontHeightDifference)
     EXPECT_GT (jp.titlePx(), en.titlePx());
 }
 
-TEST_F (Gui, TooSmallPopupSqueezesTheLowestRows)
+TEST_F (Popups, TooSmallPopupSqueezesTheLowestRows)
 {
     auto p = makeRangePopup (-36.0f, 0.0f, -36.0f, 0.0f);
     p->setSize (232, 90); // 12 + 12 + 12 + 26 + 6 + 22 left for the max row
@@ -175,7 +174,7 @@ TEST_F (Gui, TooSmallPopupSqueezesTheLowestRows)
 }
 
 //==============================================================================
-TEST_F (Gui, RangePopupTypedValuesCommitThroughOk)
+TEST_F (Popups, RangePopupTypedValuesCommitThroughOk)
 {
     Host host;
     auto popup = host.launch (makeRangePopup (-36.0f, 0.0f, -36.0f, 0.0f));
@@ -195,7 +194,7 @@ TEST_F (Gui, RangePopupTypedValuesCommitThroughOk)
     EXPECT_EQ (popup.getComponent(), nullptr) << "OK closes the call-out box and the popup with it";
 }
 
-TEST_F (Gui, RangePopupUnreadableFieldFallsBackToOpeningValue)
+TEST_F (Popups, RangePopupUnreadableFieldFallsBackToOpeningValue)
 {
     Host host;
     auto popup = host.launch (makeRangePopup (-30.0f, -6.0f, -30.0f, -6.0f));
@@ -212,7 +211,7 @@ TEST_F (Gui, RangePopupUnreadableFieldFallsBackToOpeningValue)
     EXPECT_FLOAT_EQ (commit->second, -40.0f);
 }
 
-TEST_F (Gui, RangePopupResetThenCancelOrOk)
+TEST_F (Popups, RangePopupResetThenCancelOrOk)
 {
     {
         Host host;
@@ -244,7 +243,7 @@ TEST_F (Gui, RangePopupResetThenCancelOrOk)
     }
 }
 
-TEST_F (Gui, RangePopupReturnInAFieldCommitsNothing)
+TEST_F (Popups, RangePopupReturnInAFieldCommitsNothing)
 {
     Host host;
     auto popup = host.launch (makeRangePopup (-36.0f, 0.0f, -36.0f, 0.0f));
@@ -260,7 +259,7 @@ TEST_F (Gui, RangePopupReturnInAFieldCommitsNothing)
     EXPECT_EQ (popup.getComponent(), nullptr);
 }
 
-TEST_F (Gui, RangePopupWithoutCallbackOrBoxIsHarmless)
+TEST_F (Popups, RangePopupWithoutCallbackOrBoxIsHarmless)
 {
     RangeEditPopup p (-36.0f, 0.0f, -36.0f, 0.0f, RangeEditPopup::Strings {});
     p.setSize (232, p.titlePx() + 134);
@@ -273,21 +272,22 @@ TEST_F (Gui, RangePopupWithoutCallbackOrBoxIsHarmless)
 //==============================================================================
 namespace
 {
-std::vector<qvn::OffsetTarget> existingTargets()
+// The owner's validator: refuses a name already taken (ignoring case).
+bool nameIsFree (const juce::String& name, const juce::StringArray& taken)
 {
-    return { { "Pop", -2.0f, 2.0f }, { "Ballad", -4.0f, 0.0f } };
+    return name.trim().isNotEmpty() && ! taken.contains (name.trim(), true);
 }
 } // namespace
 
-TEST_F (Gui, OffsetTargetRefusedNameKeepsPopupOpenAndMarksField)
+TEST_F (Popups, OffsetTargetRefusedNameKeepsPopupOpenAndMarksField)
 {
     Host host;
     auto popup = host.launch (makeTargetPopup ({}, -2.0f, 2.0f, false));
-    const auto targets = existingTargets();
+    const juce::StringArray targets { "Pop", "Ballad" };
     std::vector<juce::String> accepted;
     popup->onCommit = [&] (const juce::String& name, float, float)
     {
-        if (! qvn::isValidOffsetTargetName (name, targets, -1))
+        if (! nameIsFree (name, targets))
             return false;
         accepted.push_back (name);
         return true;
@@ -316,7 +316,7 @@ TEST_F (Gui, OffsetTargetRefusedNameKeepsPopupOpenAndMarksField)
     EXPECT_EQ (popup.getComponent(), nullptr);
 }
 
-TEST_F (Gui, OffsetTargetReturnInNumberFieldCommitsTypedValues)
+TEST_F (Popups, OffsetTargetReturnInNumberFieldCommitsTypedValues)
 {
     Host host;
     auto popup = host.launch (makeTargetPopup ({}, -2.0f, 2.0f, false));
@@ -344,7 +344,7 @@ TEST_F (Gui, OffsetTargetReturnInNumberFieldCommitsTypedValues)
     EXPECT_EQ (popup.getComponent(), nullptr);
 }
 
-TEST_F (Gui, OffsetTargetEscapeClosesWithoutCommitting)
+TEST_F (Popups, OffsetTargetEscapeClosesWithoutCommitting)
 {
     Host host;
     auto popup = host.launch (makeTargetPopup ("Pop", -2.0f, 2.0f, true));
@@ -359,7 +359,7 @@ TEST_F (Gui, OffsetTargetEscapeClosesWithoutCommitting)
     EXPECT_EQ (popup.getComponent(), nullptr);
 }
 
-TEST_F (Gui, OffsetTargetDeleteClosesThenCallsOnDelete)
+TEST_F (Popups, OffsetTargetDeleteClosesThenCallsOnDelete)
 {
     Host host;
     auto popup = host.launch (makeTargetPopup ("Pop", -2.0f, 2.0f, true));
@@ -381,7 +381,7 @@ TEST_F (Gui, OffsetTargetDeleteClosesThenCallsOnDelete)
     EXPECT_EQ (popup.getComponent(), nullptr);
 }
 
-TEST_F (Gui, OffsetTargetNameFieldTakesAtMost24Characters)
+TEST_F (Popups, OffsetTargetNameFieldTakesAtMost24Characters)
 {
     auto p = makeTargetPopup ({}, -2.0f, 2.0f, false);
     type (p->nameField, juce::String::repeatedString ("x", 30));
@@ -391,7 +391,7 @@ TEST_F (Gui, OffsetTargetNameFieldTakesAtMost24Characters)
 }
 
 //==============================================================================
-TEST_F (Gui, ConfirmDialogCardSizes)
+TEST_F (Popups, ConfirmDialogCardSizes)
 {
     struct Case
     {
@@ -440,7 +440,7 @@ struct ShownDialog
 };
 } // namespace
 
-TEST_F (Gui, ConfirmDialogKeys)
+TEST_F (Popups, ConfirmDialogKeys)
 {
     ShownDialog s;
     EXPECT_FALSE (s.dialog.keyPressed (juce::KeyPress (juce::KeyPress::returnKey, juce::ModifierKeys::commandModifier, 0)));
@@ -465,7 +465,7 @@ TEST_F (Gui, ConfirmDialogKeys)
     EXPECT_EQ (s.confirms, 1);
 }
 
-TEST_F (Gui, ConfirmDialogClicks)
+TEST_F (Popups, ConfirmDialogClicks)
 {
     ShownDialog s;
     Mouse m (s.dialog);
@@ -486,7 +486,7 @@ TEST_F (Gui, ConfirmDialogClicks)
     EXPECT_EQ (s.confirms, 0);
 }
 
-TEST_F (Gui, ConfirmingRunsCallbackAfterHidingSoItCanAskAgain)
+TEST_F (Popups, ConfirmingRunsCallbackAfterHidingSoItCanAskAgain)
 {
     ShownDialog s;
     int second = 0;
