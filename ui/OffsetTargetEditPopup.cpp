@@ -74,7 +74,8 @@ void OffsetTargetEditPopup::commit()
     {
         qvn::popup::setFieldOutline (nameField, kRefused, kRefused);
         nameField.repaint();
-        nameField.grabKeyboardFocus();
+        if (nameField.isShowing())
+            nameField.grabKeyboardFocus();
         return;
     }
     close();

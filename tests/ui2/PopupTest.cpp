@@ -29,19 +29,34 @@ RangeEditPopup::Strings japaneseRangeStrings()
     return s;
 }
 
-// A window-like parent that hosts the call-out box, as the editor does.
+// A window-like parent holding the popup inside a call-out box, as the editor
+// shows it. The box is made directly rather than launched modally: without a
+// screen nothing can take the keyboard focus that a modal launch grabs. The
+// popup's own part of closing is the same either way: it asks its enclosing box
+// to dismiss, and the box then hides (and, when launched, deletes itself).
 struct Host
 {
     juce::Component parent;
+    std::unique_ptr<juce::Component> content;
+    std::unique_ptr<juce::CallOutBox> box;
+
     Host() { parent.setSize (800, 600); }
+    ~Host()
+    {
+        box.reset();
+        content.reset();
+    }
 
     template <typename Popup>
-    juce::Component::SafePointer<Popup> launch (std::unique_ptr<Popup> popup)
+    Popup* launch (std::unique_ptr<Popup> popup)
     {
-        juce::Component::SafePointer<Popup> safe (popup.get());
-        juce::CallOutBox::launchAsynchronously (std::move (popup), { 300, 200, 60, 20 }, &parent);
-        return safe;
+        auto* raw = popup.get();
+        content = std::move (popup);
+        box = std::make_unique<juce::CallOutBox> (*content, juce::Rectangle<int> { 300, 200, 60, 20 }, &parent);
+        return raw;
     }
+
+    bool closed() const { return box == nullptr || ! box->isVisible(); }
 };
 
 std::unique_ptr<RangeEditPopup> makeRangePopup (float iMin, float iMax, float dMin, float dMax)
@@ -191,7 +206,7 @@ TEST_F (Popups, RangePopupTypedValuesCommitThroughOk)
     ASSERT_EQ (commits.size(), 1u);
     EXPECT_FLOAT_EQ (commits[0].first, -40.0f);
     EXPECT_FLOAT_EQ (commits[0].second, -3.5f);
-    EXPECT_EQ (popup.getComponent(), nullptr) << "OK closes the call-out box and the popup with it";
+    EXPECT_TRUE (host.closed()) << "OK closes the call-out box";
 }
 
 TEST_F (Popups, RangePopupUnreadableFieldFallsBackToOpeningValue)
@@ -226,7 +241,7 @@ TEST_F (Popups, RangePopupResetThenCancelOrOk)
         popup->cancelButton.triggerClick();
         pump();
         EXPECT_EQ (commits, 0);
-        EXPECT_EQ (popup.getComponent(), nullptr);
+        EXPECT_TRUE (host.closed());
     }
     {
         Host host;
@@ -253,10 +268,10 @@ TEST_F (Popups, RangePopupReturnInAFieldCommitsNothing)
     pressKey (popup->minField, juce::KeyPress::returnKey);
     pump();
     EXPECT_EQ (commits, 0);
-    ASSERT_NE (popup.getComponent(), nullptr);
+    ASSERT_FALSE (host.closed());
     popup->cancelButton.triggerClick();
     pump();
-    EXPECT_EQ (popup.getComponent(), nullptr);
+    EXPECT_TRUE (host.closed());
 }
 
 TEST_F (Popups, RangePopupWithoutCallbackOrBoxIsHarmless)
@@ -298,7 +313,7 @@ TEST_F (Popups, OffsetTargetRefusedNameKeepsPopupOpenAndMarksField)
     type (popup->nameField, "pop"); // equals "Pop" ignoring case
     popup->okButton.triggerClick();
     pump();
-    ASSERT_NE (popup.getComponent(), nullptr) << "refused: stays open";
+    ASSERT_FALSE (host.closed()) << "refused: stays open";
     EXPECT_TRUE (accepted.empty());
     EXPECT_EQ (popup->nameField.findColour (juce::TextEditor::outlineColourId), juce::Colour (0xffcc4444));
     EXPECT_EQ (popup->nameField.findColour (juce::TextEditor::focusedOutlineColourId), juce::Colour (0xffcc4444));
@@ -313,7 +328,7 @@ TEST_F (Popups, OffsetTargetRefusedNameKeepsPopupOpenAndMarksField)
     pump();
     ASSERT_EQ (accepted.size(), 1u);
     EXPECT_EQ (accepted[0], "pops");
-    EXPECT_EQ (popup.getComponent(), nullptr);
+    EXPECT_TRUE (host.closed());
 }
 
 TEST_F (Popups, OffsetTargetReturnInNumberFieldCommitsTypedValues)
@@ -341,7 +356,7 @@ TEST_F (Popups, OffsetTargetReturnInNumberFieldCommitsTypedValues)
     EXPECT_EQ (commits[0].name, "Rap");
     EXPECT_FLOAT_EQ (commits[0].lo, -2.0f);
     EXPECT_FLOAT_EQ (commits[0].hi, 3.0f);
-    EXPECT_EQ (popup.getComponent(), nullptr);
+    EXPECT_TRUE (host.closed());
 }
 
 TEST_F (Popups, OffsetTargetEscapeClosesWithoutCommitting)
@@ -356,7 +371,7 @@ TEST_F (Popups, OffsetTargetEscapeClosesWithoutCommitting)
     pump();
     EXPECT_EQ (commits, 0);
     EXPECT_EQ (deletes, 0);
-    EXPECT_EQ (popup.getComponent(), nullptr);
+    EXPECT_TRUE (host.closed());
 }
 
 TEST_F (Popups, OffsetTargetDeleteClosesThenCallsOnDelete)
@@ -365,20 +380,13 @@ TEST_F (Popups, OffsetTargetDeleteClosesThenCallsOnDelete)
     auto popup = host.launch (makeTargetPopup ("Pop", -2.0f, 2.0f, true));
     ASSERT_TRUE (popup->deleteButton.isVisible());
     int deletes = 0, commits = 0;
-    bool boxDismissedFirst = false;
     popup->onCommit = [&] (const juce::String&, float, float) { ++commits; return true; };
-    popup->onDelete = [&]
-    {
-        ++deletes;
-        // The box has already been asked to close: its dismissal is queued.
-        boxDismissedFirst = true;
-    };
+    popup->onDelete = [&] { ++deletes; };
     popup->deleteButton.triggerClick();
     pump();
     EXPECT_EQ (deletes, 1);
     EXPECT_EQ (commits, 0);
-    EXPECT_TRUE (boxDismissedFirst);
-    EXPECT_EQ (popup.getComponent(), nullptr);
+    EXPECT_TRUE (host.closed());
 }
 
 TEST_F (Popups, OffsetTargetNameFieldTakesAtMost24Characters)
