@@ -1,0 +1,465 @@
+#include "CustomWeightedRmsMeter.h"
+#include "CustomWeightingDesigner.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace
+{
+    constexpr float noLevel = -120.0f;
+    constexpr size_t recordCapacity = 18000;   // 30 minutes of 100 ms frames
+    constexpr int chunkSize = 256;
+
+    inline bool notFinite (double x) noexcept
+    {
+        return ! (x - x == 0.0);
+    }
+
+    inline double flushTiny (double x) noexcept
+    {
+        return std::abs (x) < 1e-30 ? 0.0 : x;
+    }
+
+    double clampRmsSeconds (double seconds)
+    {
+        return std::clamp (std::isfinite (seconds) ? seconds : 3.0, 0.5, 10.0);
+    }
+
+    int64_t windowLength (double samples)
+    {
+        return std::max ((int64_t) 1, (int64_t) std::llround (samples));
+    }
+}
+
+//==============================================================================
+CustomWeightedRmsMeter::ConfigMailbox::ConfigMailbox()
+{
+    for (auto& e : entries)
+    {
+        e.design = DesignedCustomWeighting();
+        e.generation = 1;
+        e.state.store (free, std::memory_order_relaxed);
+    }
+}
+
+CustomWeightedRmsMeter::CustomWeightedRmsMeter() = default;
+
+//==============================================================================
+void CustomWeightedRmsMeter::prepare (double newSampleRate, int, const CustomWeightedRmsSettings& settings, uint64_t generation)
+{
+    sampleRate = std::clamp (std::isfinite (newSampleRate) ? newSampleRate : 48000.0, 8000.0, 768000.0);
+    numChannels = 2;
+    frameSamples = (int32_t) std::max (1L, std::lround (0.1 * sampleRate));
+
+    activeDesign = CustomWeightingDesigner::design (settings, sampleRate);
+    incomingDesign = activeDesign;
+    activeGeneration.store (generation, std::memory_order_release);
+    incomingGeneration = generation;
+
+    transitionSamples = (int32_t) std::max (1L, std::lround (0.02 * sampleRate));
+    transitionRemaining = 0;
+
+    mailbox.latest.store (-1, std::memory_order_release);
+    mailbox.cursor = 0;
+    for (auto& e : mailbox.entries)
+        e.state.store (ConfigMailbox::free, std::memory_order_release);
+
+    activeStates = {};
+    incomingStates = {};
+    frameRing = {};
+    frameRingWrite = 0;
+    frameRingCount = 0;
+    currentFrame = { 0.0, 0, generation };
+    recordedFrames.clear();
+    if (recordedFrames.capacity() < recordCapacity)
+        recordedFrames.reserve (recordCapacity);
+}
+
+void CustomWeightedRmsMeter::publishSettings (const CustomWeightedRmsSettings& settings, uint64_t generation)
+{
+    auto normalized = settings;
+    normalized.normalize();
+    const auto design = CustomWeightingDesigner::design (normalized, sampleRate);
+
+    int index = -1;
+
+    for (int k = 0; k < 3; ++k)
+    {
+        const auto candidate = (mailbox.cursor + k) % 3;
+        auto expected = (uint8_t) ConfigMailbox::free;
+
+        if (mailbox.entries[(size_t) candidate].state.compare_exchange_strong (expected, (uint8_t) ConfigMailbox::writing,
+                                                                                std::memory_order_acq_rel))
+        {
+            index = candidate;
+            break;
+        }
+    }
+
+    // Only possible with concurrent publishers, which are not supported.
+    if (index < 0)
+        return;
+
+    auto& entry = mailbox.entries[(size_t) index];
+    entry.design = design;
+    entry.generation = generation;
+    entry.state.store (ConfigMailbox::published, std::memory_order_release);
+
+    const auto old = mailbox.latest.exchange (index, std::memory_order_acq_rel);
+
+    if (old >= 0)
+    {
+        // Free the superseded publication unless the reader already took it.
+        auto expected = (uint8_t) ConfigMailbox::published;
+        mailbox.entries[(size_t) old].state.compare_exchange_strong (expected, (uint8_t) ConfigMailbox::free,
+                                                                      std::memory_order_acq_rel);
+    }
+
+    mailbox.cursor = (index + 1) % 3;
+}
+
+void CustomWeightedRmsMeter::takePublishedDesign()
+{
+    const auto index = mailbox.latest.exchange (-1, std::memory_order_acq_rel);
+
+    if (index < 0)
+        return;
+
+    auto& entry = mailbox.entries[(size_t) index];
+    auto expected = (uint8_t) ConfigMailbox::published;
+
+    if (! entry.state.compare_exchange_strong (expected, (uint8_t) ConfigMailbox::reading, std::memory_order_acq_rel))
+        return;
+
+    incomingDesign = entry.design;
+    incomingGeneration = entry.generation;
+    entry.state.store (ConfigMailbox::free, std::memory_order_release);
+
+    incomingStates = {};
+    transitionRemaining = transitionSamples;
+    frameRing = {};
+    frameRingWrite = 0;
+    frameRingCount = 0;
+    currentFrame = { 0.0, 0, 0 };
+    recordedFrames.clear();
+}
+
+//==============================================================================
+namespace
+{
+    using Stage = CustomSlotCoefficients::Stage;
+
+    // Runs one stage over a run of samples in place; a stage that stops being
+    // finite restarts from rest and outputs 0, tiny states are flushed.
+    template <typename StatePair>
+    void runStage (const Stage& st, StatePair& state, double* data, int num) noexcept
+    {
+        const auto b0 = st.b0, b1 = st.b1, b2 = st.b2, a1 = st.a1, a2 = st.a2;
+        auto s1 = state.s1, s2 = state.s2;
+
+        for (int i = 0; i < num; ++i)
+        {
+            const auto x = data[i];
+            const auto y = b0 * x + s1;
+            const auto n1 = (b1 * x - a1 * y) + s2;
+            const auto n2 = b2 * x - a2 * y;
+
+            if (notFinite (y) || notFinite (n1) || notFinite (n2))
+            {
+                s1 = 0.0;
+                s2 = 0.0;
+                data[i] = 0.0;
+                continue;
+            }
+
+            s1 = flushTiny (n1);
+            s2 = flushTiny (n2);
+            data[i] = y;
+        }
+
+        state.s1 = s1;
+        state.s2 = s2;
+    }
+
+    template <typename ChannelStates>
+    void runCascade (const DesignedCustomWeighting& design, ChannelStates& states, double* data, int num) noexcept
+    {
+        for (size_t slot = 0; slot < design.slots.size(); ++slot)
+        {
+            const auto& c = design.slots[slot];
+
+            if (! c.enabled || c.numStages <= 0)
+                continue;
+
+            const auto n = std::min (c.numStages, (int32_t) CustomSlotCoefficients::maxStages);
+
+            for (int stage = 0; stage < n; ++stage)
+                runStage (c.stages[(size_t) stage], states[slot][(size_t) stage], data, num);
+        }
+    }
+}
+
+void CustomWeightedRmsMeter::processBlock (const juce::AudioBuffer<float>& buffer)
+{
+    takePublishedDesign();
+
+    const auto nc = std::min (buffer.getNumChannels(), 2);
+    const auto numSamples = buffer.getNumSamples();
+
+    if (nc < 1 || numSamples <= 0)
+        return;
+
+    double scratch[2][chunkSize];
+    int pos = 0;
+
+    while (pos < numSamples)
+    {
+        const auto settling = transitionRemaining > 0;
+        auto num = std::min (chunkSize, numSamples - pos);
+
+        if (settling)
+            num = std::min (num, (int) transitionRemaining);
+
+        for (int c = 0; c < nc; ++c)
+        {
+            const auto* in = buffer.getReadPointer (c, pos);
+            auto* data = scratch[c];
+
+            for (int i = 0; i < num; ++i)
+            {
+                const auto x = (double) in[i];
+                data[i] = notFinite (x) ? 0.0 : x;
+            }
+
+            // While settling only the incoming cascade matters: the active
+            // one's states are replaced when the incoming one takes over.
+            if (settling)
+                runCascade (incomingDesign, incomingStates[(size_t) c], data, num);
+            else
+                runCascade (activeDesign, activeStates[(size_t) c], data, num);
+        }
+
+        if (settling)
+        {
+            transitionRemaining -= num;
+
+            if (transitionRemaining <= 0)
+            {
+                transitionRemaining = 0;
+                activeDesign = incomingDesign;
+                activeStates = incomingStates;
+                activeGeneration.store (incomingGeneration, std::memory_order_release);
+                currentFrame = { 0.0, 0, incomingGeneration };
+            }
+        }
+        else
+        {
+            for (int i = 0; i < num; ++i)
+            {
+                double e = 0.0;
+
+                for (int c = 0; c < nc; ++c)
+                {
+                    const auto y = scratch[c][i];
+                    e += notFinite (y) ? 0.0 : y * y;
+                }
+
+                if (notFinite (e))
+                    e = 0.0;
+
+                currentFrame.energy += e;
+
+                if (++currentFrame.numSamples >= frameSamples)
+                {
+                    frameRing[(size_t) frameRingWrite] = currentFrame;
+                    frameRingWrite = frameRingWrite >= frameRingSize - 1 ? 0 : frameRingWrite + 1;
+
+                    if (frameRingCount < frameRingSize)
+                        ++frameRingCount;
+
+                    if (recordFrames && recordedFrames.size() < recordedFrames.capacity())
+                        recordedFrames.push_back (currentFrame);
+
+                    currentFrame = { 0.0, 0, activeGeneration.load (std::memory_order_relaxed) };
+                }
+            }
+        }
+
+        pos += num;
+    }
+}
+
+void CustomWeightedRmsMeter::resetMeasurement()
+{
+    // A weighting that is still settling takes over now: the states restart
+    // from rest anyway, and dropping it would keep measuring with the old
+    // weighting until yet another one is published.
+    if (transitionRemaining > 0)
+    {
+        activeDesign = incomingDesign;
+        activeGeneration.store (incomingGeneration, std::memory_order_release);
+    }
+
+    activeStates = {};
+    incomingStates = {};
+    frameRing = {};
+    frameRingWrite = 0;
+    frameRingCount = 0;
+    currentFrame = { 0.0, 0, activeGeneration.load (std::memory_order_relaxed) };
+    recordedFrames.clear();
+    transitionRemaining = 0;
+}
+
+//==============================================================================
+float CustomWeightedRmsMeter::getLiveRmsDb (double rmsSeconds) const
+{
+    const auto W = windowLength (clampRmsSeconds (rmsSeconds) * sampleRate);
+
+    double E = 0.0;
+    int64_t S = 0;
+
+    if (currentFrame.numSamples > 0)
+    {
+        const auto n = (int64_t) currentFrame.numSamples;
+        const auto take = std::min (W, n);
+        E = currentFrame.energy * ((double) take / (double) n);
+        S = take;
+    }
+
+    auto index = frameRingWrite;
+
+    for (int i = 0; i < frameRingCount && S < W; ++i)
+    {
+        index = index <= 0 ? frameRingSize - 1 : index - 1;
+        const auto& f = frameRing[(size_t) index];
+
+        if (f.numSamples <= 0)
+            continue;
+
+        const auto take = std::min (W - S, (int64_t) f.numSamples);
+        E += f.energy * ((double) take / (double) f.numSamples);
+        S += take;
+    }
+
+    if (S <= 0)
+        return noLevel;
+
+    const auto m = E / (double) S;
+
+    if (! std::isfinite (m) || m < 1e-12)
+        return noLevel;
+
+    return (float) (10.0 * std::log10 (m));
+}
+
+std::vector<float> CustomWeightedRmsMeter::windowedRmsDbSeries (const std::vector<CustomRmsFrame>& frames, double rmsSeconds)
+{
+    std::vector<float> result;
+
+    int64_t F = 0;
+    for (const auto& f : frames)
+        F = std::max (F, (int64_t) f.numSamples);
+
+    if (frames.empty() || F <= 0)
+        return result;
+
+    const auto W = windowLength ((double) F * clampRmsSeconds (rmsSeconds) * 10.0);
+    result.reserve (frames.size());
+
+    auto count = [] (const CustomRmsFrame& f) { return (int64_t) std::max (f.numSamples, (int32_t) 0); };
+
+    size_t k = 0;
+    int64_t S = 0;
+    double E = 0.0;
+
+    for (size_t i = 0; i < frames.size(); ++i)
+    {
+        E += frames[i].energy;
+        S += count (frames[i]);
+
+        while (k < i && S - count (frames[k]) >= W)
+        {
+            S -= count (frames[k]);
+            E -= frames[k].energy;
+            ++k;
+        }
+
+        double energy = E;
+        int64_t samples = S;
+
+        if (S > W && frames[k].numSamples > 0)
+        {
+            energy = E - ((double) (S - W) / (double) frames[k].numSamples) * frames[k].energy;
+            samples = W;
+        }
+
+        if (samples <= 0)
+        {
+            result.push_back (noLevel);
+            continue;
+        }
+
+        const auto m = std::max (energy, 0.0) / (double) samples;
+        result.push_back ((! std::isfinite (m) || m < 1e-12) ? noLevel : (float) (10.0 * std::log10 (m)));
+    }
+
+    return result;
+}
+
+float CustomWeightedRmsMeter::computeWindowedRmsDbFromFrames (const std::vector<CustomRmsFrame>& frames,
+                                                              float start, float end, double rmsSeconds, uint64_t count)
+{
+    const auto n = (size_t) std::min ((uint64_t) frames.size(), count);
+
+    if (n == 0)
+        return noLevel;
+
+    const auto s = std::clamp (std::isfinite (start) ? start : 0.0f, 0.0f, 1.0f);
+    const auto e = std::clamp (std::isfinite (end) ? end : 1.0f, 0.0f, 1.0f);
+    const auto lo = std::min (s, e);
+    const auto hi = std::max (s, e);
+
+    const auto i0 = std::min ((size_t) std::floor (lo * (float) n), n - 1);
+    const auto i1 = std::min ((size_t) std::ceil (hi * (float) n), n);
+    const auto iEnd = std::max (i0 + 1, i1);
+
+    int64_t F = 0;
+    for (auto i = i0; i < iEnd; ++i)
+        F = std::max (F, (int64_t) frames[i].numSamples);
+
+    const auto W = windowLength (clampRmsSeconds (rmsSeconds) * (double) (F * 10));
+
+    double sumDb = 0.0;
+    int64_t counted = 0;
+
+    for (auto p = i0; p < iEnd; ++p)
+    {
+        double E = 0.0;
+        int64_t S = 0;
+
+        for (auto j = p + 1; j-- > i0 && S < W;)
+        {
+            const auto f = (int64_t) frames[j].numSamples;
+
+            if (f <= 0)
+                continue;
+
+            const auto take = std::min (W - S, f);
+            E += frames[j].energy * ((double) take / (double) f);
+            S += take;
+        }
+
+        if (S <= 0)
+            continue;
+
+        const auto m = E / (double) S;
+
+        if (! (m >= 1e-7) || std::isinf (m))
+            continue;
+
+        sumDb += 10.0 * std::log10 (m);
+        ++counted;
+    }
+
+    return counted > 0 ? (float) (sumDb / (double) counted) : noLevel;
+}

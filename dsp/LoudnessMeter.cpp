@@ -1,0 +1,655 @@
+#include "LoudnessMeter.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace
+{
+    constexpr double pi = 3.141592653589793;
+    constexpr float noLevel = -120.0f;
+
+    // Rounding to nearest with halves away from zero, as int32.
+    int32_t roundToInt32 (double x)
+    {
+        return (int32_t) std::lround (x);
+    }
+
+    // True for NaN and infinities: x - x is 0 only for finite x.
+    inline bool notFinite (double x) noexcept
+    {
+        return ! (x - x == 0.0);
+    }
+
+    inline double finiteOrZero (float x) noexcept
+    {
+        const auto d = (double) x;
+        return notFinite (d) ? 0.0 : d;
+    }
+
+    // One transposed direct form II step; a stage whose output or state stops
+    // being finite restarts from rest and contributes nothing.
+    inline double runStage (LoudnessMeter::Biquad& f, double x) noexcept
+    {
+        const auto y = f.b0 * x + f.z1;
+        const auto z1 = (f.b1 * x - f.a1 * y) + f.z2;
+        const auto z2 = f.b2 * x - f.a2 * y;
+
+        if (notFinite (y) || notFinite (z1) || notFinite (z2))
+        {
+            f.z1 = 0.0;
+            f.z2 = 0.0;
+            return 0.0;
+        }
+
+        f.z1 = z1;
+        f.z2 = z2;
+        return y;
+    }
+
+    // Mean gating-block energy that passes the absolute and relative gates of
+    // BS.1770, over blocks[begin, end). Returns -120 when nothing passes.
+    float gatedLoudness (const double* blocks, size_t begin, size_t end)
+    {
+        if (begin >= end)
+            return noLevel;
+
+        const auto absoluteGate = std::pow (10.0, (-70.0 + 0.691) / 10.0);
+
+        double sum1 = 0.0;
+        uint64_t count1 = 0;
+
+        for (auto i = begin; i < end; ++i)
+        {
+            if (blocks[i] >= absoluteGate)
+            {
+                sum1 += blocks[i];
+                ++count1;
+            }
+        }
+
+        if (count1 == 0)
+            return noLevel;
+
+        const auto m1 = sum1 / (double) count1;
+        const auto relativeLevel = (m1 > 1e-12 ? 10.0 * std::log10 (m1) - 0.691 : -120.0) - 10.0;
+        const auto relativeGate = std::pow (10.0, (relativeLevel + 0.691) / 10.0);
+        const auto threshold = std::max (relativeGate, absoluteGate);
+
+        double sum2 = 0.0;
+        uint64_t count2 = 0;
+
+        for (auto i = begin; i < end; ++i)
+        {
+            if (blocks[i] >= threshold)
+            {
+                sum2 += blocks[i];
+                ++count2;
+            }
+        }
+
+        const auto m = count2 > 0 ? sum2 / (double) count2 : m1;
+
+        if (! (m > 1e-12))
+            return noLevel;
+
+        return (float) (10.0 * std::log10 (m) - 0.691);
+    }
+
+    // The part of a list of n entries that a trim range [start, end] covers:
+    // always at least one entry. A small allowance keeps fractions that were
+    // computed from whole indices from slipping to the neighbouring entry.
+    void trimmedRange (size_t n, float start, float end, size_t& i0, size_t& iEnd)
+    {
+        const auto s = std::clamp (std::isfinite (start) ? (double) start : 0.0, 0.0, 1.0);
+        const auto e = std::clamp (std::isfinite (end) ? (double) end : 1.0, 0.0, 1.0);
+        const auto lo = std::min (s, e);
+        const auto hi = std::max (s, e);
+
+        const auto first = std::min ((int64_t) std::floor (lo * (double) n + 1e-5), (int64_t) n - 1);
+        const auto last = (int64_t) std::ceil (hi * (double) n - 1e-5);
+
+        i0 = (size_t) std::max ((int64_t) 0, first);
+
+        if ((int64_t) i0 >= last)
+            iEnd = i0 + 1;
+        else
+            iEnd = (size_t) std::min ((int64_t) n, last);
+    }
+
+    // Energy and sample count of the RMS window at frame i of a sliding window
+    // of W samples over frames[k..i], the oldest frame prorated.
+    struct WindowValue
+    {
+        double energy;
+        int64_t samples;
+    };
+
+    inline WindowValue windowValue (const std::vector<AnalysisFrame>& frames, size_t k,
+                                    double E, int64_t S, int64_t W)
+    {
+        if (S > W && frames[k].numSamples > 0)
+        {
+            const auto p = (double) frames[k].numSamples;
+            return { E - ((double) (S - W) / p) * frames[k].energy, W };
+        }
+
+        return { E, S };
+    }
+}
+
+LoudnessMeter::~LoudnessMeter() = default;
+
+//==============================================================================
+void LoudnessMeter::prepare (double newSampleRate, int, double windowSeconds)
+{
+    sampleRate = newSampleRate;
+    numChannels = 2;
+    const auto fs = sampleRate;
+
+    windowSamples = std::max (1, roundToInt32 (windowSeconds * fs));
+
+    // K-weighting pre-filter: high shelf, then high-pass. The high-pass
+    // numerator is divided by a0 as well, which gives it unity gain in its
+    // pass band.
+    Biquad shelf;
+    {
+        const auto K = std::tan (5284.078578647628 / fs);
+        const auto Q = 0.7071752369554196;
+        const auto Vh = std::pow (10.0, 3.999843853973347 / 20.0);
+        const auto Vb = std::pow (Vh, 0.4996667741545416);
+        const auto a0 = K / Q + 1.0 + K * K;
+        shelf.b0 = (Vb * K / Q + Vh + K * K) / a0;
+        shelf.b1 = 2.0 * (K * K - Vh) / a0;
+        shelf.b2 = (Vh - Vb * K / Q + K * K) / a0;
+        shelf.a1 = 2.0 * (K * K - 1.0) / a0;
+        shelf.a2 = (1.0 - K / Q + K * K) / a0;
+    }
+
+    Biquad highPass;
+    {
+        const auto K = std::tan (119.8061151453059 / fs);
+        const auto Q = 0.5003270373238773;
+        const auto a0 = K / Q + 1.0 + K * K;
+        highPass.b0 = 1.0 / a0;
+        highPass.b1 = -2.0 / a0;
+        highPass.b2 = 1.0 / a0;
+        highPass.a1 = 2.0 * (K * K - 1.0) / a0;
+        highPass.a2 = (1.0 - K / Q + K * K) / a0;
+    }
+
+    shelfFilters.assign (2, shelf);
+    highPassFilters.assign (2, highPass);
+
+    windowRing.assign ((size_t) windowSamples, 0.0f);
+    windowPos = 0;
+    windowSum = 0.0;
+
+    blockSamples = std::max (1, roundToInt32 (0.4 * fs));
+    hopSamples = std::max (1, roundToInt32 (0.1 * fs));
+    blockRing.assign ((size_t) blockSamples, 0.0f);
+    blockPos = 0;
+    blockSum = 0.0;
+    blockFill = 0;
+    hopCountdown = blockSamples;
+
+    blockEnergies.clear();
+    if (blockEnergies.capacity() < 6000)
+        blockEnergies.reserve (6000);
+
+    histogramEnergy.assign (histogramBins, 0.0);
+    histogramCount.assign (histogramBins, 0);
+    cachedHistogramLUFS = noLevel;
+
+    blockCount = 0;
+    cachedIntegratedKey = 0;
+    cachedIntegratedLUFS = noLevel;
+
+    frameSamples = std::max (1, roundToInt32 (0.1 * fs));
+    frameRing.assign (frameRingSize, AnalysisFrame {});
+    frameRingWrite = 0;
+    frameRingCount = 0;
+    currentFrame = {};
+    recordedFrames.clear();
+    // Room for ten minutes of frames, so that a typical measurement does not
+    // allocate on the audio thread.
+    if (recordedFrames.capacity() < 6000)
+        recordedFrames.reserve (6000);
+}
+
+//==============================================================================
+void LoudnessMeter::processBlock (const juce::AudioBuffer<float>& buffer)
+{
+    const auto nc = std::min (buffer.getNumChannels(), 2);
+    const auto numSamples = buffer.getNumSamples();
+
+    if (nc < 1 || numSamples <= 0 || windowRing.empty())
+        return;
+
+    const float* in0 = buffer.getReadPointer (0);
+    const float* in1 = nc > 1 ? buffer.getReadPointer (1) : nullptr;
+
+    // Hot state in locals so that the compiler can keep it in registers.
+    Biquad sh0 = shelfFilters[0], hp0 = highPassFilters[0];
+    Biquad sh1 = shelfFilters[1], hp1 = highPassFilters[1];
+
+    float* const wRing = windowRing.data();
+    float* const bRing = blockRing.data();
+    const int32_t wSize = windowSamples;
+    const int32_t bSize = blockSamples;
+    int32_t wPos = windowPos;
+    int32_t bPos = blockPos;
+    double wSum = windowSum;
+    double bSum = blockSum;
+    int32_t bFill = blockFill;
+    int32_t countdown = hopCountdown;
+    const bool frames = framesEnabled != 0;
+    double frameEnergy = currentFrame.energy;
+    int32_t frameCount = currentFrame.numSamples;
+
+    for (int n = 0; n < numSamples; ++n)
+    {
+        double s;
+
+        if (in1 != nullptr)
+        {
+            const auto x0 = finiteOrZero (in0[n]);
+            const auto x1 = finiteOrZero (in1[n]);
+            const auto y0 = runStage (hp0, runStage (sh0, x0));
+            const auto y1 = runStage (hp1, runStage (sh1, x1));
+            s = 0.0 + y0 * y0 + y1 * y1;
+        }
+        else
+        {
+            const auto y0 = runStage (hp0, runStage (sh0, finiteOrZero (in0[n])));
+            s = 0.0 + y0 * y0;
+        }
+
+        if (notFinite (s))
+            s = 0.0;
+
+        if (frames)
+        {
+            frameEnergy += s;
+
+            if (++frameCount >= frameSamples)
+            {
+                currentFrame = { frameEnergy, frameCount };
+                frameRing[(size_t) frameRingWrite] = currentFrame;
+                frameRingWrite = frameRingWrite >= frameRingSize - 1 ? 0 : frameRingWrite + 1;
+
+                if (frameRingCount < frameRingSize)
+                    ++frameRingCount;
+
+                if (recordFrames)
+                    recordedFrames.push_back (currentFrame);
+
+                frameEnergy = 0.0;
+                frameCount = 0;
+            }
+        }
+
+        auto e = (float) s;
+        if (! std::isfinite (e))
+            e = 0.0f;
+
+        const auto oldW = wRing[wPos];
+        wRing[wPos] = e;
+        wSum = ((double) e - (double) oldW) + wSum;
+        if (++wPos >= wSize)
+            wPos = 0;
+
+        const auto oldB = bRing[bPos];
+        bRing[bPos] = e;
+        bSum = ((double) e - (double) oldB) + bSum;
+        if (++bPos >= bSize)
+            bPos = 0;
+        if (bFill < bSize)
+            ++bFill;
+
+        if (--countdown <= 0)
+        {
+            countdown = hopSamples;
+
+            if (bFill == bSize)
+            {
+                blockSum = bSum;
+                emitBlock();
+            }
+        }
+    }
+
+    shelfFilters[0] = sh0;
+    highPassFilters[0] = hp0;
+    shelfFilters[1] = sh1;
+    highPassFilters[1] = hp1;
+    windowPos = wPos;
+    blockPos = bPos;
+    windowSum = wSum;
+    blockSum = bSum;
+    blockFill = bFill;
+    hopCountdown = countdown;
+    currentFrame = { frameEnergy, frameCount };
+    samplesProcessed += numSamples;
+}
+
+void LoudnessMeter::emitBlock()
+{
+    const auto b = std::max (blockSum, 0.0) / (double) blockSamples;
+
+    // A silent block is neither recorded nor counted.
+    if (! (b > 0.0))
+        return;
+
+    if (recordBlocks)
+        blockEnergies.push_back (b);
+
+    if (b > 1e-12)
+    {
+        const auto L = 10.0 * std::log10 (b) - 0.691;
+
+        if (L >= -70.0)
+        {
+            const auto bin = std::min ((int) ((L + 70.0) / 0.1), histogramBins - 1);
+            histogramEnergy[(size_t) bin] += b;
+            histogramCount[(size_t) bin] += 1;
+        }
+    }
+
+    ++histogramBlockCount;
+    ++blockCount;
+}
+
+//==============================================================================
+float LoudnessMeter::getIntegratedLUFS() const
+{
+    if (cachedIntegratedKey == blockCount)
+        return cachedIntegratedLUFS;
+
+    cachedIntegratedLUFS = gatedLoudness (blockEnergies.data(), 0, blockEnergies.size());
+    cachedIntegratedKey = blockCount;
+    return cachedIntegratedLUFS;
+}
+
+float LoudnessMeter::getHistogramIntegratedLUFS()
+{
+    if (cachedHistogramKey == histogramBlockCount)
+        return cachedHistogramLUFS;
+
+    auto result = noLevel;
+
+    if (! histogramEnergy.empty() && histogramEnergy.size() == histogramCount.size())
+    {
+        double e1 = 0.0;
+        int64_t n1 = 0;
+
+        for (size_t i = 0; i < histogramEnergy.size(); ++i)
+        {
+            e1 += histogramEnergy[i];
+            n1 += histogramCount[i];
+        }
+
+        if (n1 > 0)
+        {
+            const auto m1 = e1 / (double) n1;
+            const auto relativeLevel = m1 > 1e-12 ? 10.0 * std::log10 (m1) - 0.691 - 10.0 : -130.0;
+
+            double e2 = 0.0;
+            int64_t n2 = 0;
+
+            for (size_t i = 0; i < histogramEnergy.size(); ++i)
+            {
+                if (((double) i + 0.5) * 0.1 - 70.0 >= relativeLevel)
+                {
+                    e2 += histogramEnergy[i];
+                    n2 += histogramCount[i];
+                }
+            }
+
+            const auto m = n2 > 0 ? e2 / (double) n2 : m1;
+
+            if (m > 1e-12)
+                result = (float) (10.0 * std::log10 (m) - 0.691);
+        }
+    }
+
+    cachedHistogramLUFS = result;
+    cachedHistogramKey = histogramBlockCount;
+    return result;
+}
+
+float LoudnessMeter::getWindowLUFS() const
+{
+    if (windowSamples <= 0)
+        return noLevel;
+
+    const auto m = std::max (windowSum, 0.0) / (double) windowSamples;
+    return m > 1e-12 ? (float) (10.0 * std::log10 (m) - 0.691) : noLevel;
+}
+
+float LoudnessMeter::getMomentaryLUFS() const
+{
+    if (blockSamples <= 0)
+        return noLevel;
+
+    const auto m = std::max (blockSum, 0.0) / (double) blockSamples;
+    return m > 1e-12 ? (float) (10.0 * std::log10 (m) - 0.691) : noLevel;
+}
+
+float LoudnessMeter::getLiveKRmsDb (double rmsSeconds) const
+{
+    const auto wanted = rmsSeconds * sampleRate;
+
+    if (! std::isfinite (wanted))
+        return noLevel;
+
+    const auto W = (int64_t) std::max (roundToInt32 (std::min (wanted, 2.0e9)), 1);
+
+    double E = 0.0;
+    int64_t S = 0;
+
+    if (currentFrame.numSamples > 0)
+    {
+        const auto k = (int64_t) currentFrame.numSamples;
+
+        if (k <= W)
+        {
+            E = currentFrame.energy;
+            S = k;
+        }
+        else
+        {
+            E = currentFrame.energy * ((double) W / (double) k);
+            S = W;
+        }
+    }
+
+    if (! frameRing.empty())
+    {
+        auto index = frameRingWrite;
+
+        for (int i = 0; i < frameRingCount && S < W; ++i)
+        {
+            index = index <= 0 ? frameRingSize - 1 : index - 1;
+            const auto& f = frameRing[(size_t) index];
+
+            if (f.numSamples <= 0)
+                continue;
+
+            const auto r = W - S;
+
+            if (f.numSamples <= r)
+            {
+                E += f.energy;
+                S += f.numSamples;
+            }
+            else
+            {
+                E += f.energy * ((double) r / (double) f.numSamples);
+                S += r;
+            }
+        }
+    }
+
+    if (S <= 0)
+        return noLevel;
+
+    const auto m = E / (double) S;
+    return m > 1e-12 ? (float) (10.0 * std::log10 (m)) : noLevel;
+}
+
+//==============================================================================
+void LoudnessMeter::resetGating()
+{
+    samplesProcessed = 0;
+    std::fill (blockRing.begin(), blockRing.end(), 0.0f);
+    blockPos = 0;
+    blockSum = 0.0;
+    blockFill = 0;
+    hopCountdown = blockSamples;
+    blockEnergies.clear();
+    cachedIntegratedLUFS = noLevel;
+    ++blockCount;
+    cachedIntegratedKey = blockCount;
+    currentFrame = {};
+    recordedFrames.clear();
+}
+
+void LoudnessMeter::resetHistogram()
+{
+    std::fill (histogramEnergy.begin(), histogramEnergy.end(), 0.0);
+    std::fill (histogramCount.begin(), histogramCount.end(), 0);
+    cachedHistogramLUFS = noLevel;
+    ++histogramBlockCount;
+    cachedHistogramKey = histogramBlockCount;
+}
+
+void LoudnessMeter::reset()
+{
+    for (auto* filters : { &shelfFilters, &highPassFilters })
+        for (auto& f : *filters)
+            f.z1 = f.z2 = 0.0;
+
+    std::fill (windowRing.begin(), windowRing.end(), 0.0f);
+    windowPos = 0;
+    windowSum = 0.0;
+    frameRingWrite = 0;
+    frameRingCount = 0;
+    std::fill (frameRing.begin(), frameRing.end(), AnalysisFrame {});
+
+    resetGating();
+    resetHistogram();
+}
+
+//==============================================================================
+float LoudnessMeter::computeLUFSFromRange (const std::vector<double>& blocks, float start, float end)
+{
+    if (blocks.empty())
+        return noLevel;
+
+    size_t i0 = 0, iEnd = 0;
+    trimmedRange (blocks.size(), start, end, i0, iEnd);
+    return gatedLoudness (blocks.data(), i0, iEnd);
+}
+
+float LoudnessMeter::computeWindowedKRmsDbFromFrames (const std::vector<AnalysisFrame>& frames,
+                                                      float start, float end, double rmsSeconds)
+{
+    if (frames.empty())
+        return noLevel;
+
+    size_t i0 = 0, iEnd = 0;
+    trimmedRange (frames.size(), start, end, i0, iEnd);
+
+    int64_t F = 0;
+    for (auto i = i0; i < iEnd; ++i)
+        F = std::max (F, (int64_t) frames[i].numSamples);
+
+    const auto wanted = (double) F * (rmsSeconds * 10.0);
+
+    if (F <= 0 || ! std::isfinite (wanted))
+        return noLevel;
+
+    const auto W = std::max ((int64_t) 1, (int64_t) std::llround (std::min (wanted, 9.0e18)));
+
+    auto k = i0;
+    int64_t S = 0;
+    double E = 0.0;
+    double sumDb = 0.0;
+    int64_t counted = 0;
+
+    for (auto i = i0; i < iEnd; ++i)
+    {
+        E += frames[i].energy;
+        S += frames[i].numSamples;
+
+        while (k < i && S - frames[k].numSamples >= W)
+        {
+            S -= frames[k].numSamples;
+            E -= frames[k].energy;
+            ++k;
+        }
+
+        const auto v = windowValue (frames, k, E, S, W);
+
+        if (v.samples <= 0)
+            continue;
+
+        const auto m = std::max (v.energy, 0.0) / (double) v.samples;
+
+        if (! (m >= 1e-7))
+            continue;
+
+        sumDb += 10.0 * std::log10 (m);
+        ++counted;
+    }
+
+    return counted > 0 ? (float) (sumDb / (double) counted) : noLevel;
+}
+
+std::vector<float> LoudnessMeter::windowedKRmsDbSeries (const std::vector<AnalysisFrame>& frames, double seconds)
+{
+    std::vector<float> result;
+
+    int64_t F = 0;
+    for (const auto& f : frames)
+        F = std::max (F, (int64_t) f.numSamples);
+
+    const auto wanted = (double) F * (seconds * 10.0);
+
+    if (frames.empty() || F <= 0 || ! std::isfinite (wanted))
+        return result;
+
+    const auto W = std::max ((int64_t) 1, (int64_t) std::llround (std::min (wanted, 9.0e18)));
+    result.reserve (frames.size());
+
+    size_t k = 0;
+    int64_t S = 0;
+    double E = 0.0;
+
+    for (size_t i = 0; i < frames.size(); ++i)
+    {
+        E += frames[i].energy;
+        S += frames[i].numSamples;
+
+        while (k < i && S - frames[k].numSamples >= W)
+        {
+            S -= frames[k].numSamples;
+            E -= frames[k].energy;
+            ++k;
+        }
+
+        const auto v = windowValue (frames, k, E, S, W);
+
+        if (v.samples <= 0)
+        {
+            result.push_back (noLevel);
+            continue;
+        }
+
+        const auto m = std::max (v.energy, 0.0) / (double) v.samples;
+        result.push_back (m > 1e-12 ? (float) (10.0 * std::log10 (m)) : noLevel);
+    }
+
+    return result;
+}

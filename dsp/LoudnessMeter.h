@@ -1,0 +1,109 @@
+#pragma once
+
+#include <juce_audio_basics/juce_audio_basics.h>
+
+#include <cstdint>
+#include <vector>
+
+// One 100 ms frame of K-weighted energy.
+struct AnalysisFrame
+{
+    double energy = 0.0;       // sum of the per-sample energies (squared K-weighted channels)
+    int32_t numSamples = 0;    // samples summed
+};
+
+// BS.1770 K-weighted loudness meter of up to two channels: a sliding window,
+// 400 ms gating blocks every 100 ms with their history and gated integrated
+// loudness, a histogram for a cheap integrated value and 100 ms analysis
+// frames. All levels are float dB, -120 meaning "no value".
+class LoudnessMeter
+{
+public:
+    // One second-order section, transposed direct form II.
+    struct Biquad
+    {
+        double b0 = 1.0, b1 = 0.0, b2 = 0.0, a1 = 0.0, a2 = 0.0;
+        double z1 = 0.0, z2 = 0.0;
+    };
+
+    LoudnessMeter() = default;
+    ~LoudnessMeter();
+
+    // numChannels is ignored: the meter always measures two channels.
+    void prepare (double sampleRate, int numChannels, double windowSeconds);
+    void processBlock (const juce::AudioBuffer<float>& buffer);
+
+    float getIntegratedLUFS() const;
+    float getHistogramIntegratedLUFS();
+    float getWindowLUFS() const;
+    float getMomentaryLUFS() const;
+    float getLiveKRmsDb (double rmsSeconds) const;
+
+    int64_t getSamplesProcessed() const                        { return samplesProcessed; }
+    const std::vector<double>& getBlockEnergies() const        { return blockEnergies; }
+    const std::vector<AnalysisFrame>& getRecordedFrames() const { return recordedFrames; }
+    AnalysisFrame getCurrentFrame() const                      { return currentFrame; }
+
+    void setFramesEnabled (bool shouldBeEnabled) { framesEnabled = shouldBeEnabled ? 1 : 0; }
+    void setRecordFrames (bool shouldRecord)     { recordFrames = shouldRecord; }
+    void setRecordBlocks (bool shouldRecord)     { recordBlocks = shouldRecord; }
+
+    void resetGating();
+    void resetHistogram();
+    void reset();
+
+    // Gated integrated loudness over the part [start, end] (fractions 0..1 of
+    // the list, in either order) of a block history.
+    static float computeLUFSFromRange (const std::vector<double>& blocks, float start, float end);
+
+    // Mean K-weighted RMS in dB over a trimmed part of a frame list, each
+    // position averaged over rmsSeconds.
+    static float computeWindowedKRmsDbFromFrames (const std::vector<AnalysisFrame>& frames,
+                                                  float start, float end, double rmsSeconds);
+
+    // K-weighted RMS in dB over rmsSeconds at every frame of the list.
+    static std::vector<float> windowedKRmsDbSeries (const std::vector<AnalysisFrame>& frames, double seconds);
+
+private:
+    friend struct LoudnessMeterInspector;   // white-box checks in the tests
+
+    static constexpr int frameRingSize = 128;
+    static constexpr int histogramBins = 800;
+
+    void emitBlock();
+
+    double sampleRate = 44100.0;
+    int32_t numChannels = 2;
+    int32_t windowSamples = 0;
+    int32_t framesEnabled = 1;
+    std::vector<Biquad> shelfFilters;
+    std::vector<Biquad> highPassFilters;
+    std::vector<float> windowRing;
+    int32_t windowPos = 0;
+    double windowSum = 0.0;
+    int64_t samplesProcessed = 0;
+    std::vector<float> blockRing;
+    int32_t blockPos = 0;
+    double blockSum = 0.0;
+    int32_t blockFill = 0;
+    int32_t blockSamples = 0;
+    int32_t hopSamples = 0;
+    int32_t hopCountdown = 0;
+    std::vector<double> blockEnergies;
+    mutable float cachedIntegratedLUFS = -120.0f;
+    mutable uint64_t cachedIntegratedKey = 0;
+    uint64_t blockCount = 0;
+    std::vector<double> histogramEnergy;
+    std::vector<int32_t> histogramCount;
+    uint64_t histogramBlockCount = 0;
+    uint64_t cachedHistogramKey = 0;
+    float cachedHistogramLUFS = -120.0f;
+    std::vector<AnalysisFrame> frameRing;
+    int32_t frameRingWrite = 0;
+    int32_t frameRingCount = 0;
+    int32_t frameSamples = 0;
+    AnalysisFrame currentFrame;
+    bool recordFrames = true;
+    bool recordBlocks = true;
+    std::vector<AnalysisFrame> recordedFrames;
+};
