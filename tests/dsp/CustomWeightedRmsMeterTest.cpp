@@ -13,6 +13,41 @@ struct CustomWeightedRmsMeterInspector
     static int transitionRemaining (const CustomWeightedRmsMeter& m) { return m.transitionRemaining; }
     static int frameRingCount (const CustomWeightedRmsMeter& m)    { return m.frameRingCount; }
     static uint64_t entryGeneration (const CustomWeightedRmsMeter& m, int i) { return m.mailbox.entries[(size_t) i].generation; }
+    static DesignedCustomWeighting& activeDesign (CustomWeightedRmsMeter& m) { return m.activeDesign; }
+
+    // True when every filter state of the active cascade is exactly zero.
+    static bool activeStatesAtRest (const CustomWeightedRmsMeter& m)
+    {
+        for (const auto& channel : m.activeStates)
+            for (const auto& slot : channel)
+                for (const auto& st : slot)
+                    if (st.s1 != 0.0 || st.s2 != 0.0)
+                        return false;
+        return true;
+    }
+
+    // True when every state is zero or at least 1e-30 in magnitude and all are
+    // below `ceiling`: decayed, but never drifting towards denormals.
+    static bool activeStatesFlushed (const CustomWeightedRmsMeter& m, double ceiling)
+    {
+        for (const auto& channel : m.activeStates)
+            for (const auto& slot : channel)
+                for (const auto& st : slot)
+                    for (auto v : { st.s1, st.s2 })
+                        if ((v != 0.0 && std::abs (v) < 1e-30) || std::abs (v) >= ceiling)
+                            return false;
+        return true;
+    }
+
+    static bool activeStatesFinite (const CustomWeightedRmsMeter& m)
+    {
+        for (const auto& channel : m.activeStates)
+            for (const auto& slot : channel)
+                for (const auto& st : slot)
+                    if (! std::isfinite (st.s1) || ! std::isfinite (st.s2))
+                        return false;
+        return true;
+    }
 };
 
 using Inspector = CustomWeightedRmsMeterInspector;
@@ -292,6 +327,40 @@ TEST (CustomWeightedRmsMeter, NonFiniteInputCountsAsSilence)
     for (size_t i = 0; i < 10; ++i)
         EXPECT_EQ (dirty.getRecordedFrames()[i].energy, clean.getRecordedFrames()[i].energy);
     EXPECT_TRUE (std::isfinite (dirty.getLiveRmsDb (1.0)));
+}
+
+TEST (CustomWeightedRmsMeter, TinyStatesAreFlushedAndRunawayStagesRestart)
+{
+    for (int channels : { 1, 2 })
+    {
+        SCOPED_TRACE (channels);
+
+        // After a tone and two seconds of silence the 38 Hz high-pass would
+        // hold states around 1e-200; tiny states are flushed instead.
+        CustomWeightedRmsMeter m;
+        m.prepare (48000.0, 2, CustomWeightedRmsSettings(), 1);
+        m.processBlock (toneBuffer (channels, channels, 48000.0, 1000.0, 0.5, 4800));
+        EXPECT_FALSE (Inspector::activeStatesAtRest (m));
+        juce::AudioBuffer<float> silence (channels, 2 * 48000);
+        silence.clear();
+        m.processBlock (silence);
+        EXPECT_TRUE (Inspector::activeStatesFlushed (m, 1e-25));
+
+        // An unstable stage (poles outside the unit circle) grows until it
+        // overflows, restarts from rest and never poisons the measurement.
+        CustomWeightedRmsMeter wild;
+        wild.prepare (48000.0, 2, allOff(), 1);
+        auto& slot = Inspector::activeDesign (wild).slots[2];
+        slot.enabled = true;
+        slot.numStages = 2;
+        slot.stages[0] = { 1.0, 0.0, 0.0, -2.2, 1.3 };
+        for (int block = 0; block < 40; ++block)
+            wild.processBlock (toneBuffer (channels, channels, 48000.0, 1000.0, 0.5, 4800, block * 4800));
+        EXPECT_TRUE (Inspector::activeStatesFinite (wild));
+        const auto level = wild.getLiveRmsDb (3.0);
+        EXPECT_FALSE (std::isnan (level));
+        EXPECT_LE (level, 7000.0f);
+    }
 }
 
 TEST (CustomWeightedRmsMeter, WindowedSeriesAndRangeLevels)

@@ -16,6 +16,8 @@ struct LoudnessMeterInspector
         m.emitBlock();
     }
 
+    static LoudnessMeter::Biquad& shelfMutable (LoudnessMeter& m, int c)    { return m.shelfFilters[(size_t) c]; }
+
     static int histogramCount (const LoudnessMeter& m, int bin) { return m.histogramCount[(size_t) bin]; }
     static int histogramTotal (const LoudnessMeter& m)
     {
@@ -240,6 +242,27 @@ TEST (LoudnessMeter, NonFiniteSamplesNeitherStopNorPoisonTheMeter)
     hot.processBlock (tone);
     EXPECT_TRUE (std::isfinite (hot.getMomentaryLUFS()));
     EXPECT_TRUE (std::isfinite (hot.getWindowLUFS()));
+}
+
+TEST (LoudnessMeter, AFilterStateThatStopsBeingFiniteRestartsFromRest)
+{
+    for (int channels : { 1, 2 })
+    {
+        SCOPED_TRACE (channels);
+        auto clean = preparedMeter();
+        auto broken = preparedMeter();
+        const auto tone = sineBuffer (channels, channels, 48000.0, 1000.0, 0.5, 2 * 48000);
+
+        LoudnessMeterInspector::shelfMutable (broken, 0).z1 = std::numeric_limits<double>::quiet_NaN();
+        LoudnessMeterInspector::shelfMutable (broken, 0).z2 = std::numeric_limits<double>::infinity();
+        broken.processBlock (tone);
+        clean.processBlock (tone);
+
+        EXPECT_TRUE (std::isfinite (LoudnessMeterInspector::shelf (broken, 0).z1));
+        EXPECT_TRUE (std::isfinite (LoudnessMeterInspector::shelf (broken, 0).z2));
+        EXPECT_NEAR (broken.getMomentaryLUFS(), clean.getMomentaryLUFS(), 1e-4f);
+        EXPECT_NEAR (broken.getIntegratedLUFS(), clean.getIntegratedLUFS(), 0.01f);
+    }
 }
 
 TEST (LoudnessMeter, UnpreparedMeterIgnoresAudio)
