@@ -564,6 +564,7 @@ TEST (StoredXml, RefusesWhatTheParserCannotTakeSafely)
         { "tag end inside a value",              "<a x=\"/>\"><a x=\"/>\"></a></a>" },
         { "tag start inside a tag",              "<a <b>/>" },
         { "nesting deeper than 64",              deep },
+        { "200000 levels (overflows the stack)", juce::String::repeatedString ("<a>", 200000) },
         { "not XML",                             "hello" },
         { "empty",                               "" },
     };
