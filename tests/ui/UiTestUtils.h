@@ -1,0 +1,121 @@
+#pragma once
+
+#include <juce_gui_basics/juce_gui_basics.h>
+
+#include <functional>
+
+namespace qvn::uitest
+{
+/** Renders a component into an ARGB image at the given scale, the way the
+    window would paint it. */
+inline juce::Image render (juce::Component& c, float scale = 1.0f)
+{
+    return c.createComponentSnapshot (c.getLocalBounds(), true, scale);
+}
+
+/** Paints with a callback into a fresh image filled with a background. */
+inline juce::Image paintInto (int w, int h, std::function<void (juce::Graphics&)> paint,
+                              juce::Colour background = juce::Colour (0xff000000))
+{
+    juce::Image img (juce::Image::ARGB, w, h, true);
+    juce::Graphics g (img);
+    g.fillAll (background);
+    paint (g);
+    return img;
+}
+
+inline juce::uint32 argb (const juce::Image& img, int x, int y)
+{
+    return img.getPixelAt (x, y).getARGB();
+}
+
+/** Number of pixels in the area whose colour differs from the reference by
+    more than the tolerance in any channel. */
+inline int countDiffering (const juce::Image& img, juce::Rectangle<int> area, juce::Colour ref, int tolerance = 8)
+{
+    int n = 0;
+    area = area.getIntersection (img.getBounds());
+
+    for (int y = area.getY(); y < area.getBottom(); ++y)
+        for (int x = area.getX(); x < area.getRight(); ++x)
+        {
+            const auto c = img.getPixelAt (x, y);
+            if (std::abs (c.getRed() - ref.getRed()) > tolerance
+                || std::abs (c.getGreen() - ref.getGreen()) > tolerance
+                || std::abs (c.getBlue() - ref.getBlue()) > tolerance)
+                ++n;
+        }
+
+    return n;
+}
+
+/** Number of pixels within tolerance of the colour. */
+inline int countNear (const juce::Image& img, juce::Rectangle<int> area, juce::Colour ref, int tolerance = 6)
+{
+    int n = 0;
+    area = area.getIntersection (img.getBounds());
+
+    for (int y = area.getY(); y < area.getBottom(); ++y)
+        for (int x = area.getX(); x < area.getRight(); ++x)
+        {
+            const auto c = img.getPixelAt (x, y);
+            if (std::abs (c.getRed() - ref.getRed()) <= tolerance
+                && std::abs (c.getGreen() - ref.getGreen()) <= tolerance
+                && std::abs (c.getBlue() - ref.getBlue()) <= tolerance)
+                ++n;
+        }
+
+    return n;
+}
+
+//==============================================================================
+/** Builds mouse events for a component as a real mouse would deliver them:
+    position in the component, button and key modifiers, the press position
+    carried through the drag. */
+struct MouseSim
+{
+    explicit MouseSim (juce::Component& c) : comp (c) {}
+
+    juce::MouseEvent make (juce::Point<float> pos, juce::ModifierKeys mods, int clicks = 1, bool dragged = false) const
+    {
+        return juce::MouseEvent (juce::Desktop::getInstance().getMainMouseSource(), pos, mods,
+                                 juce::MouseInputSource::defaultPressure, 0.0f, 0.0f, 0.0f, 0.0f,
+                                 &comp, &comp, juce::Time::getCurrentTime(), downPos, downTime, clicks, dragged);
+    }
+
+    void down (float x, float y, juce::ModifierKeys mods)
+    {
+        downPos = { x, y };
+        downTime = juce::Time::getCurrentTime();
+        buttons = mods;
+        comp.mouseDown (make (downPos, mods));
+    }
+
+    void drag (float x, float y, juce::ModifierKeys keys = {})
+    {
+        comp.mouseDrag (make ({ x, y }, withButtons (keys), 1, true));
+    }
+
+    void up (float x, float y, juce::ModifierKeys keys = {})
+    {
+        comp.mouseUp (make ({ x, y }, withButtons (keys).withoutMouseButtons().withFlags (buttonFlags()), 1, true));
+    }
+
+    juce::ModifierKeys withButtons (juce::ModifierKeys keys) const
+    {
+        return juce::ModifierKeys (keys.getRawFlags() | buttonFlags());
+    }
+
+    int buttonFlags() const { return buttons.getRawFlags() & juce::ModifierKeys::allMouseButtonModifiers; }
+
+    juce::Component& comp;
+    juce::Point<float> downPos;
+    juce::Time downTime;
+    juce::ModifierKeys buttons;
+};
+
+inline const juce::ModifierKeys kLeft  { juce::ModifierKeys::leftButtonModifier };
+inline const juce::ModifierKeys kRight { juce::ModifierKeys::rightButtonModifier };
+inline const juce::ModifierKeys kShift { juce::ModifierKeys::shiftModifier };
+inline const juce::ModifierKeys kCtrl  { juce::ModifierKeys::ctrlModifier };
+} // namespace qvn::uitest

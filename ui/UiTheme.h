@@ -1,0 +1,97 @@
+#pragma once
+
+#include <juce_gui_basics/juce_gui_basics.h>
+
+namespace qvn::theme
+{
+inline const juce::Colour kAccentCol      { 0xff7cf2c8 }; // toggled faces, active tab, menu highlight, thumb
+inline const juce::Colour kTextCol        { 0xffeaefe9 }; // primary text
+inline const juce::Colour kMutedCol       { 0xff7e7f83 }; // secondary text, inactive tabs
+inline const juce::Colour kCaptionCol     { 0xff828d85 }; // captions and quiet icons
+inline const juce::Colour kWindowCol      { 0xff0e1217 }; // darkest window tone
+inline const juce::Colour kDeepCol        { 0xff090c10 }; // deep wells
+inline const juce::Colour kPanelCol       { 0xff171c22 }; // panels, menus, call-out boxes
+inline const juce::Colour kCardCol        { 0xff181a1d }; // cards, fields, icon boxes
+inline const juce::Colour kLineCol        { 0xff242b26 }; // lines, dividers, outlines
+inline const juce::Colour kButtonCol      { 0xff2a322c }; // flat button face
+inline const juce::Colour kButtonHoverCol { 0xff343d36 }; // flat button face under the mouse
+inline const juce::Colour kButtonDownCol  { 0xff1c211d }; // flat button face while pressed
+inline const juce::Colour kOrangeCol      { 0xffe0922f }; // measuring and "on"
+inline const juce::Colour kGreenCol       { 0xff3ecf82 }; // meter green
+inline const juce::Colour kTargetCol      { 0xfff5d54a }; // target line
+inline const juce::Colour kErrorCol       { 0xffcc4444 }; // rejected input
+
+/** Outline of flat buttons: the line colour at alpha 0x99. */
+inline const juce::Colour kButtonOutlineCol { 0x99242b26 };
+} // namespace qvn::theme
+
+namespace qvn
+{
+// The seven embedded typefaces. Each is made from the resource data on first
+// use and kept for the life of the process; null when its data is missing.
+juce::Typeface::Ptr regularTypeface();     // JetBrains Mono Regular
+juce::Typeface::Ptr boldTypeface();        // JetBrains Mono Bold
+juce::Typeface::Ptr dinRegularTypeface();  // D-DIN
+juce::Typeface::Ptr dinBoldTypeface();     // D-DIN Bold
+juce::Typeface::Ptr dinExpTypeface();      // D-DIN Exp
+juce::Typeface::Ptr jpTypeface();          // IBM Plex Sans JP Regular
+juce::Typeface::Ptr jpBoldTypeface();      // IBM Plex Sans JP Bold
+
+/** Makes all seven typefaces (and their fallback maps) at once. */
+void loadAllTypefaces();
+} // namespace qvn
+
+//==============================================================================
+/** The base look of every window, popup and widget: the theme's button,
+    label and tooltip drawing, the font functions and the Japanese-text rule. */
+class FlatLookAndFeel : public juce::LookAndFeel_V4
+{
+public:
+    FlatLookAndFeel();
+    ~FlatLookAndFeel() override;
+
+    juce::Typeface::Ptr getTypefaceForFont (const juce::Font&) override;
+    void drawButtonBackground (juce::Graphics&, juce::Button&, const juce::Colour& background,
+                               bool highlighted, bool down) override;
+    juce::Font getTextButtonFont (juce::TextButton&, int buttonHeight) override;
+    void drawButtonText (juce::Graphics&, juce::TextButton&, bool highlighted, bool down) override;
+    juce::Font getLabelFont (juce::Label&) override;
+    juce::Rectangle<int> getTooltipBounds (const juce::String& tip, juce::Point<int> mouse,
+                                           juce::Rectangle<int> parentArea) override;
+    void drawTooltip (juce::Graphics&, const juce::String& text, int width, int height) override;
+
+    juce::TextLayout layoutTooltipText (const juce::String& text, float maxWidth) const;
+
+    //==============================================================================
+    static juce::Font font (float size, int style = juce::Font::plain);
+    static juce::Font dinFont (float size, int style = juce::Font::plain);
+    static juce::Font dinExpFont (float size);
+    static juce::Font jpFont (float size, int style = juce::Font::plain);
+    static juce::Font jpBoldFont (float size);
+    static juce::Font roleTabFontFor (const juce::String& text, float height, float kerning);
+
+    /** True when the text holds a code point above U+2FFF. */
+    static bool needsJapaneseFace (const juce::String& text);
+
+    //==============================================================================
+    juce::Typeface::Ptr regularTypefacePtr;
+    juce::Typeface::Ptr boldTypefacePtr;
+
+    /** Tooltips use the Japanese face while this is set (tooltip language 1). */
+    bool tooltipJapanese = true;
+
+private:
+    JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (FlatLookAndFeel)
+};
+
+namespace qvn
+{
+/** 1.0 when the component and all its parents are enabled, else 0.35. */
+float enabledAlpha (const juce::Component&);
+
+/** Alpha byte for a 0..1 factor: 0 at or below 0, 255 at or above 1, else rounded. */
+juce::uint8 alphaByte (float v) noexcept;
+
+/** The colour with its alpha replaced by the byte for v. */
+juce::Colour withAlphaFactor (juce::Colour c, float v) noexcept;
+} // namespace qvn
