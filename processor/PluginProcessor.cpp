@@ -434,6 +434,8 @@ void QuorvaneProcessor::handleAsyncUpdate()
         const std::lock_guard<std::mutex> lock (registry.mutex);
         registry.rebuildLinks();
     }
+
+    handleOffsetEdits();
 }
 
 //==============================================================================
@@ -534,20 +536,6 @@ void QuorvaneProcessor::cancelActiveMeasurementsForSettingsChange()
 
     if (anything)
         slot.cancelByCounter();
-}
-
-//==============================================================================
-void QuorvaneProcessor::getStateInformation (juce::MemoryBlock& destData)
-{
-    if (auto xml = parameters.copyState().createXml())
-        copyXmlToBinary (*xml, destData);
-}
-
-void QuorvaneProcessor::setStateInformation (const void* data, int sizeInBytes)
-{
-    if (auto xml = getXmlFromBinary (data, sizeInBytes))
-        if (xml->hasTagName (parameters.state.getType()))
-            parameters.replaceState (juce::ValueTree::fromXml (*xml));
 }
 
 //==============================================================================
