@@ -1,7 +1,9 @@
 #include "ui/LearnHistoryChart.h"
 #include "ui/UiTheme.h"
 
+#include <array>
 #include <cmath>
+#include <limits>
 
 namespace
 {
@@ -63,58 +65,94 @@ juce::Rectangle<int> roundedRect (float x, float y, float w, float h)
     return { juce::roundToInt (x), juce::roundToInt (y), juce::roundToInt (w), juce::roundToInt (h) };
 }
 
-// Indices of the points worth drawing when a series has many more points than
-// the plot has pixels: per pixel column the first, lowest, highest and last
-// point, plus the first point of each colour class, in index order. Short
-// series are kept whole.
-template <typename ClassOf>
-std::vector<int> pointsToDraw (const std::vector<float>& series, float widthPx, ClassOf&& classOf)
+// A series with more points than twice the plot's pixel columns is drawn as
+// an envelope: per pixel column and point class the lowest and highest level,
+// filled as a band as wide as the line would be. Stroking every point (or a
+// min/max zigzag) would cost time in proportion to hours of history for
+// nothing that a pixel can show.
+struct DenseColumns
 {
-    const int n = (int) series.size();
-    const int columns = std::max (1, (int) std::ceil (widthPx));
-    std::vector<int> keep;
-    if (n <= columns * 4)
-    {
-        keep.resize ((size_t) n);
-        for (int i = 0; i < n; ++i)
-            keep[(size_t) i] = i;
-        return keep;
-    }
+    static constexpr int kClasses = 3;
+    std::vector<float> x;
+    std::vector<std::array<float, kClasses>> lo, hi; // levels; lo > hi where the class is absent
+};
 
-    keep.reserve ((size_t) columns * 7);
-    int i = 0;
-    for (int c = 0; c < columns && i < n; ++c)
+bool isDense (size_t n, float pw) noexcept
+{
+    return (double) n > 2.0 * std::max (1.0, std::ceil ((double) pw));
+}
+
+template <typename ClassOf>
+DenseColumns denseColumns (const std::vector<float>& series, float plotX, float pw, float offset, ClassOf&& classOf)
+{
+    DenseColumns d;
+    const int n = (int) series.size();
+    const int columns = std::max (1, (int) std::ceil (pw));
+    d.x.resize ((size_t) columns);
+    std::array<float, DenseColumns::kClasses> none;
+    none.fill (std::numeric_limits<float>::infinity());
+    d.lo.assign ((size_t) columns, none);
+    none.fill (-std::numeric_limits<float>::infinity());
+    d.hi.assign ((size_t) columns, none);
+    for (int c = 0; c < columns; ++c)
+        d.x[(size_t) c] = plotX + std::min (pw, (float) c + 0.5f);
+    d.x.front() = plotX;
+    d.x.back() = plotX + pw;
+
+    const double scale = (double) columns / (double) std::max (n - 1, 1);
+    for (int i = 0; i < n; ++i)
     {
-        // Bucket c takes the indices whose x falls in column c.
-        const int end = (c == columns - 1) ? n
-                                           : (int) std::min<long long> (n, ((long long) (c + 1) * (n - 1)) / columns + 1);
-        if (end <= i)
-            continue;
-        int lo = i, hi = i;
-        int firstOfClass[3] = { -1, -1, -1 };
-        for (int k = i; k < end; ++k)
+        const int c = std::min (columns - 1, (int) ((double) i * scale));
+        const float v = series[(size_t) i] + offset;
+        const int k = classOf (i);
+        auto& lo = d.lo[(size_t) c][(size_t) k];
+        auto& hi = d.hi[(size_t) c][(size_t) k];
+        if (! std::isnan (v))
         {
-            const float v = series[(size_t) k];
-            if (v < series[(size_t) lo])
-                lo = k;
-            if (v > series[(size_t) hi])
-                hi = k;
-            const int cls = classOf (k);
-            if (firstOfClass[cls] < 0)
-                firstOfClass[cls] = k;
+            lo = std::min (lo, v);
+            hi = std::max (hi, v);
         }
-        int picks[7] = { i, lo, hi, end - 1, firstOfClass[0], firstOfClass[1], firstOfClass[2] };
-        std::sort (std::begin (picks), std::end (picks));
-        int last = -1;
-        for (int p : picks)
-            if (p >= 0 && p != last)
-            {
-                keep.push_back (p);
-                last = p;
-            }
-        i = end;
+        else
+        {
+            // Drawn at the bottom, as a single point would be.
+            lo = std::min (lo, -std::numeric_limits<float>::max());
+            hi = std::max (hi, -std::numeric_limits<float>::max());
+        }
     }
-    return keep;
+    return d;
+}
+
+// The band of one point class: upper edge along the highest levels, lower edge
+// back along the lowest, widened by the line thickness; one closed piece per
+// stretch of columns holding that class.
+template <typename LevelToY>
+juce::Path envelopePath (const DenseColumns& d, int k, float thickness, LevelToY&& yOf)
+{
+    juce::Path p;
+    const int columns = (int) d.x.size();
+    const float half = thickness * 0.5f;
+    int c = 0;
+    while (c < columns)
+    {
+        if (d.lo[(size_t) c][(size_t) k] > d.hi[(size_t) c][(size_t) k])
+        {
+            ++c;
+            continue;
+        }
+        int e = c;
+        while (e + 1 < columns && d.lo[(size_t) e + 1][(size_t) k] <= d.hi[(size_t) e + 1][(size_t) k])
+            ++e;
+        const float x0 = d.x[(size_t) c] - (c == e ? half : 0.0f);
+        const float x1 = d.x[(size_t) e] + (c == e ? half : 0.0f);
+        p.startNewSubPath (x0, yOf (d.hi[(size_t) c][(size_t) k]) - half);
+        for (int j = c; j <= e; ++j)
+            p.lineTo (j == c ? x0 : (j == e ? x1 : d.x[(size_t) j]), yOf (d.hi[(size_t) j][(size_t) k]) - half);
+        for (int j = e; j >= c; --j)
+            p.lineTo (j == c ? x0 : (j == e ? x1 : d.x[(size_t) j]), yOf (d.lo[(size_t) j][(size_t) k]) + half);
+        p.closeSubPath();
+        c = e + 1;
+    }
+    return p;
 }
 
 juce::Path pathThrough (const std::vector<float>& series, juce::Rectangle<float> rect, float offset,
@@ -126,9 +164,8 @@ juce::Path pathThrough (const std::vector<float>& series, juce::Rectangle<float>
         return p;
     const float span = std::max (displayMax - displayMin, 0.000001f);
     const float denom = (float) std::max (n - 1, 1);
-    auto keep = pointsToDraw (series, rect.getWidth(), [] (int) { return 0; });
     bool first = true;
-    for (int i : keep)
+    for (int i = 0; i < n; ++i)
     {
         const float x = rect.getX() + rect.getWidth() * (float) i / denom;
         const float y = rect.getBottom() - rect.getHeight() * clamp01 ((series[(size_t) i] + offset - displayMin) / span);
@@ -346,20 +383,45 @@ void LearnHistoryChart::paintMainCurve (juce::Graphics& g, const Geometry& geo, 
         return (x < geo.xS || x > geo.xE) ? (int) excluded : (int) kept;
     };
 
-    if (n >= 2)
+    if (n < 2)
+        return;
+
+    const bool dense = isDense (series.size(), geo.pw);
+    auto yOf = [&] (float v) { return levelY (v, geo); };
+    DenseColumns cols;
+    juce::Path area;
+    if (dense)
     {
-        auto area = makePath (series, { geo.plotX, geo.plotTop, geo.pw, geo.ph });
+        // The area under the highest level of each column.
+        cols = denseColumns (series, geo.plotX, geo.pw, 0.0f, classOf);
+        area.startNewSubPath (cols.x.front(), geo.plotBottom());
+        for (size_t c = 0; c < cols.x.size(); ++c)
+        {
+            float top = -std::numeric_limits<float>::infinity();
+            for (auto v : cols.hi[c])
+                top = std::max (top, v);
+            area.lineTo (cols.x[c], std::isfinite (top) ? yOf (top) : geo.plotBottom());
+        }
+        area.lineTo (geo.plotRight(), geo.plotBottom());
+        area.closeSubPath();
+    }
+    else
+    {
+        area = makePath (series, { geo.plotX, geo.plotTop, geo.pw, geo.ph });
         area.lineTo (geo.plotRight(), geo.plotBottom());
         area.lineTo (geo.plotX, geo.plotBottom());
         area.closeSubPath();
-        if (! excludedRegion.isEmpty())
-        {
-            juce::Graphics::ScopedSaveState s (g);
-            g.reduceClipRegion (excludedRegion);
-            g.setGradientFill (juce::ColourGradient (juce::Colour (0x2e3e846f), 0.0f, geo.plotTop,
-                                                     juce::Colour (0x033e846f), 0.0f, geo.plotBottom(), false));
-            g.fillPath (area);
-        }
+    }
+
+    if (! excludedRegion.isEmpty())
+    {
+        juce::Graphics::ScopedSaveState s (g);
+        g.reduceClipRegion (excludedRegion);
+        g.setGradientFill (juce::ColourGradient (juce::Colour (0x2e3e846f), 0.0f, geo.plotTop,
+                                                 juce::Colour (0x033e846f), 0.0f, geo.plotBottom(), false));
+        g.fillPath (area);
+    }
+    {
         juce::Graphics::ScopedSaveState s (g);
         g.reduceClipRegion (keptRect);
         g.setGradientFill (juce::ColourGradient (juce::Colour (0x3378ffd6), 0.0f, geo.plotTop,
@@ -367,11 +429,17 @@ void LearnHistoryChart::paintMainCurve (juce::Graphics& g, const Geometry& geo, 
         g.fillPath (area);
     }
 
-    if (n < 2)
+    if (dense)
+    {
+        for (int k : { (int) gated, (int) excluded, (int) kept })
+        {
+            g.setColour (classColour (k));
+            g.fillPath (envelopePath (cols, k, classThickness (k), yOf));
+        }
         return;
+    }
 
     // The curve in runs of one colour; a run ends where the colour changes.
-    const auto keep = pointsToDraw (series, geo.pw, classOf);
     juce::Path run;
     int runClass = -1;
     juce::Point<float> prev;
@@ -386,7 +454,7 @@ void LearnHistoryChart::paintMainCurve (juce::Graphics& g, const Geometry& geo, 
         run.clear();
     };
 
-    for (int i : keep)
+    for (int i = 0; i < n; ++i)
     {
         const juce::Point<float> p (xOf (i), levelY (series[(size_t) i], geo));
         const int c = classOf (i);
@@ -493,17 +561,38 @@ void LearnHistoryChart::paint (juce::Graphics& g)
         g.fillRect (plot);
     }
 
+    auto secondaryCurve = [&] (const std::vector<float>& s, float offset, juce::Colour keptColour, juce::Colour exclColour, float thickness)
+    {
+        if (! isDense (s.size(), geo.pw))
+        {
+            strokePathKeptExcl (g, pathThrough (s, plot, offset, displayMinLufs, displayMaxLufs), excludedRegion, keptRect,
+                                keptColour, exclColour, thickness);
+            return;
+        }
+        const auto cols = denseColumns (s, geo.plotX, geo.pw, offset, [] (int) { return 0; });
+        const auto band = envelopePath (cols, 0, thickness, [&] (float v) { return levelY (v, geo); });
+        if (! excludedRegion.isEmpty())
+        {
+            juce::Graphics::ScopedSaveState st (g);
+            g.reduceClipRegion (excludedRegion);
+            g.setColour (exclColour);
+            g.fillPath (band);
+        }
+        juce::Graphics::ScopedSaveState st (g);
+        g.reduceClipRegion (keptRect);
+        g.setColour (keptColour);
+        g.fillPath (band);
+    };
+
     if (! instView)
-        strokePathKeptExcl (g, makePath (historyData.partnerSeries, plot), excludedRegion, keptRect,
-                            juce::Colour (0x73c7ceda), juce::Colour (0x47676b71), 1.2f);
+        secondaryCurve (historyData.partnerSeries, 0.0f, juce::Colour (0x73c7ceda), juce::Colour (0x47676b71), 1.2f);
 
     if (! series.empty())
         paintMainCurve (g, geo, excludedRegion, keptRect);
 
     if (showGainCurve && ! series.empty())
-        strokePathKeptExcl (g, pathThrough (series, plot, std::isfinite (totalGainDb) ? totalGainDb : 0.0f,
-                                            displayMinLufs, displayMaxLufs),
-                            excludedRegion, keptRect, juce::Colour (0xffe0922f), juce::Colour (0x738c5b1d), 1.6f);
+        secondaryCurve (series, std::isfinite (totalGainDb) ? totalGainDb : 0.0f, juce::Colour (0xffe0922f),
+                        juce::Colour (0x738c5b1d), 1.6f);
 
     if (! series.empty() && std::isfinite (lengthSeconds) && lengthSeconds > 0.05f)
     {
