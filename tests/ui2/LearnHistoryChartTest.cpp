@@ -292,6 +292,13 @@ TEST_F (LearnHistory, DrawingRules)
     const auto two = draw ([] (LearnHistoryChart& c) { c.push (-12.0f, -14.0f, false); c.push (-13.0f, -14.0f, false); });
     EXPECT_GT (countDiffering (two, plain, plotInterior), 0);
 
+    // A Japanese placeholder is drawn with real glyphs: two different
+    // characters in swapped order give different images (missing glyphs would
+    // draw as identical boxes or not at all).
+    const auto ab = draw ([] (LearnHistoryChart& c) { c.emptyText = juce::String::fromUTF8 ("測定"); });
+    const auto ba = draw ([] (LearnHistoryChart& c) { c.emptyText = juce::String::fromUTF8 ("定測"); });
+    EXPECT_GT (countDiffering (ab, ba, plotInterior), 20);
+
     // The empty text shows only while there is no data.
     const auto withText = draw ([] (LearnHistoryChart& c) { c.emptyText = "No measurement yet"; });
     EXPECT_GT (countDiffering (withText, plain, plotInterior), 0);
