@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <fstream>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <thread>
 #include <vector>
@@ -249,7 +250,7 @@ class BrokenFileTest : public SettingsFixture,
 TEST_P (BrokenFileTest, ReadersGetDefaultsAndTheNextWriteMakesAValidFile)
 {
     settingsFile().getParentDirectory().createDirectory();
-    ASSERT_TRUE (settingsFile().replaceWithText (GetParam()));
+    ASSERT_TRUE (settingsFile().replaceWithData (GetParam(), std::strlen (GetParam())));
 
     auto& s = AppSettings::get();
     EXPECT_TRUE (s.updateChecksEnabled());
