@@ -103,9 +103,11 @@ class SettingsFixture : public ::testing::Test
 protected:
     void SetUp() override
     {
-        home = juce::File::getSpecialLocation (juce::File::tempDirectory)
-                   .getNonexistentChildFile ("qvn-settings-home", {}, false);
-        ASSERT_TRUE (home.createDirectory());
+        // Created atomically: test programs run side by side.
+        auto pattern = juce::File::getSpecialLocation (juce::File::tempDirectory)
+                           .getChildFile ("qvn-settings-home-XXXXXX").getFullPathName().toStdString();
+        ASSERT_NE (mkdtemp (pattern.data()), nullptr);
+        home = juce::File (pattern);
         setenv ("HOME", home.getFullPathName().toRawUTF8(), 1);
         unsetenv ("XDG_CONFIG_HOME");
         closeSettingsStore();
