@@ -1,0 +1,24 @@
+#include "processor/LinkSlot.h"
+
+void clearSlotMeasurement (SectionSlot& slot) noexcept
+{
+    slot.done.store (false);
+    slot.lufs.store (-120.0f);
+    slot.elapsedSeconds.store (0.0f);
+    slot.history.store (nullptr);
+    slot.frames.store (nullptr);
+    slot.customFrames.store (nullptr);
+}
+
+void LinkSlot::cancelByCounter() noexcept
+{
+    auto s = stopCounter.load();
+
+    for (;;)
+    {
+        cancelMarker.store (s + 1);
+
+        if (stopCounter.compare_exchange_weak (s, s + 1))
+            return;
+    }
+}

@@ -1,0 +1,117 @@
+#include "ProcessorTestUtils.h"
+
+#include <random>
+#include <thread>
+
+using namespace qvn::test;
+
+namespace
+{
+using LifecycleTest = ProcessorTest;
+
+void setRoleNoUpdate (QuorvaneProcessor& p, int role)
+{
+    auto* param = p.parameters.getParameter (ids::role);
+    param->setValueNotifyingHost (param->convertTo0to1 ((float) role));
+}
+
+void rebuild()
+{
+    auto& r = LinkRegistry::get();
+    const std::lock_guard<std::mutex> lock (r.mutex);
+    r.rebuildLinks();
+}
+} // namespace
+
+// Hosts create, restore and destroy instances on several threads at once while
+// other instances keep processing. The registry must neither race nor deadlock,
+// and the links must be consistent once the churn is over.
+TEST_F (LifecycleTest, ConcurrentConstructionAndDestructionKeepLinksConsistent)
+{
+    QuorvaneProcessor inst, vocal;
+    setRole (inst, 1);
+    setRole (vocal, 2);
+
+    for (auto* p : { &inst, &vocal })
+        p->prepareToPlay (48000.0, 128);
+
+    std::atomic<bool> stop { false };
+    std::thread audio ([&]
+    {
+        juce::AudioBuffer<float> buffer (2, 128);
+        juce::MidiBuffer midi;
+
+        while (! stop.load())
+        {
+            buffer.clear();
+            inst.processBlock (buffer, midi);
+            vocal.processBlock (buffer, midi);
+        }
+    });
+
+    constexpr int numThreads = 4;
+    std::vector<std::thread> hosts;
+
+    for (int t = 0; t < numThreads; ++t)
+    {
+        hosts.emplace_back ([t]
+        {
+            std::mt19937 rng ((unsigned) t + 1);
+
+            for (int round = 0; round < 12; ++round)
+            {
+                std::vector<std::unique_ptr<QuorvaneProcessor>> mine;
+                const int count = 1 + (int) (rng() % 3);
+
+                for (int k = 0; k < count; ++k)
+                    mine.push_back (std::make_unique<QuorvaneProcessor>());
+
+                for (auto& p : mine)
+                {
+                    setRoleNoUpdate (*p, (int) (rng() % 3));
+                    if (rng() % 2 == 0)
+                        markMeasuring (*p, (int) (rng() % 16));
+                }
+
+                rebuild();
+                auto& r = LinkRegistry::get();
+                (void) r.anyMeasurementActive();
+
+                if (rng() % 3 == 0)
+                    r.cancelMeasurementsForSettingsChange();
+
+                if (rng() % 3 == 0)
+                    r.broadcastMeasurementSettings (mine.front().get(), 0, 2.0f + (float) (rng() % 5));
+
+                for (auto& p : mine)
+                    (void) p->partnerCount.load();
+
+                // Destroy in a shuffled order.
+                std::shuffle (mine.begin(), mine.end(), rng);
+                mine.clear();
+            }
+        });
+    }
+
+    for (auto& h : hosts)
+        h.join();
+
+    stop = true;
+    audio.join();
+
+    rebuild();
+    auto& r = LinkRegistry::get();
+    {
+        const std::lock_guard<std::mutex> lock (r.mutex);
+        EXPECT_EQ (r.instances, (std::vector<QuorvaneProcessor*> { &inst, &vocal }));
+        EXPECT_EQ (r.inst, &inst);
+        EXPECT_EQ (r.vocals, (std::vector<QuorvaneProcessor*> { &vocal }));
+    }
+    EXPECT_EQ (partnersOf (inst), (std::vector<std::shared_ptr<LinkSlot>> { vocal.ownSlot }));
+    EXPECT_EQ (partnersOf (vocal), (std::vector<std::shared_ptr<LinkSlot>> { inst.ownSlot }));
+    EXPECT_TRUE (otherVocalsOf (vocal).empty());
+    EXPECT_EQ (vocal.ownSlot->vocalNumber.load(), 1);
+    EXPECT_FALSE (inst.roleConflict.load());
+    EXPECT_FALSE (vocal.roleConflict.load());
+    EXPECT_EQ (inst.ownSlot.use_count(), 2);   // its own reference and the Vocal's list
+}
