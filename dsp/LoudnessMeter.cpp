@@ -2,11 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
-#include <limits>
 
 namespace
 {
-    constexpr double pi = 3.141592653589793;
     constexpr float noLevel = -120.0f;
 
     // Rounding to nearest with halves away from zero, as int32.
@@ -64,6 +62,12 @@ namespace
         return ((a - a) + (b - b) + (c - c)) == zero;
     }
 
+    inline bool allFinite (StereoDouble t) noexcept
+    {
+        const auto d = t - t;
+        return d[0] == 0.0 && d[1] == 0.0;
+    }
+
     struct StereoBiquad
     {
         StereoDouble b0, b1, b2, a1, a2, z1, z2;
@@ -80,16 +84,13 @@ namespace
             r.z1 = z1[1]; r.z2 = z2[1];
         }
 
-        // The step without its finiteness test: adds (v - v) of the output and
-        // the new states to `check`, which stays zero while all are finite.
-        // Keeping the test off the state recursion lets the caller branch on it
-        // once per sample instead of lengthening the filter's critical path.
-        StereoDouble processUnchecked (StereoDouble x, StereoDouble& check) noexcept
+        // The step without its finiteness test, which the caller makes once
+        // per sample off the filter recursion (see processBlock).
+        StereoDouble processUnchecked (StereoDouble x) noexcept
         {
             const auto y = b0 * x + z1;
             const auto n1 = (b1 * x - a1 * y) + z2;
             const auto n2 = b2 * x - a2 * y;
-            check += (y - y) + (n1 - n1) + (n2 - n2);
             z1 = n1;
             z2 = n2;
             return y;
@@ -314,10 +315,14 @@ void LoudnessMeter::processBlock (const juce::AudioBuffer<float>& buffer)
                 x = keepWhere (x, (x - x) == zero);
 
                 const auto shelfZ1 = shelf.z1, shelfZ2 = shelf.z2, highZ1 = highPass.z1, highZ2 = highPass.z2;
-                StereoDouble check = zero;
-                auto y = highPass.processUnchecked (shelf.processUnchecked (x, check), check);
+                auto y = highPass.processUnchecked (shelf.processUnchecked (x));
 
-                if (! (check[0] == 0.0 && check[1] == 0.0))
+                // One test for the whole sample: a non-finite shelf output
+                // always shows in its new states (a2 is never 0), and a sum of
+                // finite values that overflows only costs the careful redo.
+                const auto t = ((shelf.z1 + shelf.z2) + (highPass.z1 + highPass.z2)) + y;
+
+                if (! allFinite (t))
                 {
                     // Something stopped being finite: redo the sample with
                     // the per-stage restart.

@@ -1,4 +1,5 @@
 #include "ui/LearnHistoryChart.h"
+#include "ui/JuceCompat.h"
 #include "ui/UiTheme.h"
 
 #include <array>
@@ -235,6 +236,13 @@ std::vector<LegendEntry> legendEntries (bool instView, bool showTargetLine, cons
 } // namespace
 
 //==============================================================================
+LearnHistoryChart::LearnHistoryChart()
+{
+    // Texts fall back to other embedded faces for missing characters; that
+    // needs every face known before the first paint.
+    qvn::loadAllTypefaces();
+}
+
 void LearnHistoryChart::pushValue (std::vector<float>& series, float value)
 {
     series.push_back (std::isnan (value) ? -100.0f : clampf (value, -100.0f, 0.0f));
@@ -620,7 +628,9 @@ void LearnHistoryChart::paint (juce::Graphics& g)
     {
         g.setColour (juce::Colour (kMuted));
         g.setFont (monoFont (16.0f, true));
-        g.drawFittedText (emptyText, roundedRect (geo.plotX + 12.0f, geo.plotTop, std::max (geo.pw - 24.0f, 0.0f), std::max (geo.ph, 0.0f)),
+        // The placeholder is in the user's language; characters the monospace
+        // face lacks come from the embedded Japanese face.
+        qvn::compat::drawFittedText (g, emptyText, roundedRect (geo.plotX + 12.0f, geo.plotTop, std::max (geo.pw - 24.0f, 0.0f), std::max (geo.ph, 0.0f)),
                           juce::Justification::centred, 2);
     }
 

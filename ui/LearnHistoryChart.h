@@ -26,7 +26,7 @@ public:
         float legendX = 0.0f;
     };
 
-    LearnHistoryChart() = default;
+    LearnHistoryChart();
     ~LearnHistoryChart() override = default;
 
     std::function<void()> onRangePillClicked;

@@ -1,4 +1,5 @@
 #include "ui/MeterComponents.h"
+#include "ui/JuceCompat.h"
 #include "ui/UiTheme.h"
 
 #include <cmath>
@@ -210,8 +211,10 @@ void drawBarRow (juce::Graphics& g, juce::Rectangle<float> b, const juce::String
     {
         g.setColour (juce::Colour (measuring ? kAccent : kCaption));
         g.setFont (monoFont (10.5f, measuring));
-        g.drawText (label, juce::Rectangle<float> (b.getX() + 4.0f, b.getY(), std::max (lw - 8.0f, 0.0f), b.getHeight()),
-                    juce::Justification::centredLeft, true);
+        // Captions may name an instance; characters the monospace face lacks
+        // come from another embedded face.
+        qvn::compat::drawText (g, label, juce::Rectangle<float> (b.getX() + 4.0f, b.getY(), std::max (lw - 8.0f, 0.0f), b.getHeight()),
+                               juce::Justification::centredLeft, true);
     }
 
     fillBarBackground (g, bar);
@@ -404,8 +407,8 @@ void drawBarColumn (juce::Graphics& g, juce::Rectangle<float> b, float value, fl
     {
         g.setColour (juce::Colours::white.withAlpha ((juce::uint8) 0xf2));
         g.setFont (monoFont (10.0f, true));
-        g.drawText (markerText, juce::Rectangle<float> (bar.getRight() + 3.0f, y - 7.0f, 44.0f, 14.0f),
-                    juce::Justification::centredLeft, true);
+        qvn::compat::drawText (g, markerText, juce::Rectangle<float> (bar.getRight() + 3.0f, y - 7.0f, 44.0f, 14.0f),
+                               juce::Justification::centredLeft, true);
     };
 
     if (showTarget && target > -119.0f && std::abs (target - integrated) > 0.1f)
@@ -471,6 +474,13 @@ void drawBarColumn (juce::Graphics& g, juce::Rectangle<float> b, float value, fl
 } // namespace qvn_meter
 
 //==============================================================================
+MeterBarBase::MeterBarBase()
+{
+    // Captions fall back to other embedded faces for missing characters; that
+    // needs every face known before the first paint.
+    qvn::loadAllTypefaces();
+}
+
 bool MeterBarBase::changed (bool didChange)
 {
     if (didChange)

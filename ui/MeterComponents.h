@@ -48,7 +48,7 @@ juce::String levelText (float value);
 class MeterBarBase : public juce::Component
 {
 public:
-    MeterBarBase() = default;
+    MeterBarBase();
     ~MeterBarBase() override = default;
 
     std::function<void (bool shiftDown)> onClick;

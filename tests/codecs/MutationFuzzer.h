@@ -14,6 +14,20 @@
 //
 // Environment: QVN_FUZZ_SEED (decimal), QVN_FUZZ_SECONDS (budget per loop),
 // QVN_FUZZ_ITERATION (run only this iteration).
+//
+// Typical use, e.g. over saved plug-in states (magic and length at 0 and 4):
+//
+//     MutationFuzzer::Options o;
+//     o.binaryLengthFields = { { 0, 4 }, { 4, 4 } };
+//     o.dictionary = { "<applied>", "idx=\"16\"", ... };
+//     const MutationFuzzer fuzzer (o);
+//     runFuzzLoop ("state", 1234, { 1000000, 5.0, 10.0 }, [&] (uint64_t, Rng& rng) {
+//         const auto blob = fuzzer.mutate (rng.pick (savedStates), rng);
+//         if (isReplay()) dumpInput (blob);
+//         AllocationScope scope;                      // AllocationProbe.h
+//         processor.setStateInformation (blob.data(), (int) blob.size());
+//         ASSERT_LE (scope.largestRequest(), 64 * blob.size() + 65536);
+//     }, [] { return ::testing::Test::HasFailure(); });
 
 #include <algorithm>
 #include <atomic>

@@ -171,6 +171,19 @@ TEST_F (MeterBars, ClickAndHoverCallbacks)
 }
 
 //==============================================================================
+TEST_F (MeterBars, JapaneseCaptionIsDrawnWithRealGlyphs)
+{
+    auto draw = [] (const char* utf8)
+    {
+        VocalMeterBar bar;
+        bar.setSize (300, 40);
+        bar.setLabel (juce::String::fromUTF8 (utf8));
+        return render (bar);
+    };
+    // Swapped characters differ only when their glyphs are really drawn.
+    EXPECT_GT (countDiffering (draw ("歌声"), draw ("声歌"), { 0, 0, 80, 40 }), 20);
+}
+
 TEST_F (MeterBars, RowFillFollowsLevel)
 {
     InstMeterBar bar;
