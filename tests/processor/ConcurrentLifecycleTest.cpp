@@ -51,10 +51,12 @@ TEST_F (LifecycleTest, ConcurrentConstructionAndDestructionKeepLinksConsistent)
 
     constexpr int numThreads = 4;
     std::vector<std::thread> hosts;
+    std::mutex churnedMutex;
+    std::vector<std::weak_ptr<LinkSlot>> churnedSlots;
 
     for (int t = 0; t < numThreads; ++t)
     {
-        hosts.emplace_back ([t]
+        hosts.emplace_back ([t, &churnedMutex, &churnedSlots]
         {
             std::mt19937 rng ((unsigned) t + 1);
 
@@ -84,7 +86,11 @@ TEST_F (LifecycleTest, ConcurrentConstructionAndDestructionKeepLinksConsistent)
                     r.broadcastMeasurementSettings (mine.front().get(), 0, 2.0f + (float) (rng() % 5));
 
                 for (auto& p : mine)
+                {
                     (void) p->partnerCount.load();
+                    const std::lock_guard<std::mutex> lock (churnedMutex);
+                    churnedSlots.push_back (p->ownSlot);
+                }
 
                 // Destroy in a shuffled order.
                 std::shuffle (mine.begin(), mine.end(), rng);
@@ -113,5 +119,16 @@ TEST_F (LifecycleTest, ConcurrentConstructionAndDestructionKeepLinksConsistent)
     EXPECT_EQ (vocal.ownSlot->vocalNumber.load(), 1);
     EXPECT_FALSE (inst.roleConflict.load());
     EXPECT_FALSE (vocal.roleConflict.load());
-    EXPECT_EQ (inst.ownSlot.use_count(), 2);   // its own reference and the Vocal's list
+
+    // Once the partners' audio threads have let go (they hand dropped slots back
+    // to be freed on the message thread), no slot of a destroyed instance lives on.
+    juce::AudioBuffer<float> buffer (2, 128);
+    juce::MidiBuffer midi;
+    inst.processBlock (buffer, midi);
+    vocal.processBlock (buffer, midi);
+    inst.handleUpdateNowIfNeeded();
+    vocal.handleUpdateNowIfNeeded();
+
+    for (auto& w : churnedSlots)
+        EXPECT_TRUE (w.expired());
 }
