@@ -1,4 +1,4 @@
-#include "ProcessorTestUtils.h"
+#include "MeasurementHarness.h"
 
 #include <random>
 #include <thread>
@@ -131,4 +131,57 @@ TEST_F (LifecycleTest, ConcurrentConstructionAndDestructionKeepLinksConsistent)
 
     for (auto& w : churnedSlots)
         EXPECT_TRUE (w.expired());
+}
+
+// Two audio threads (the Inst and a Vocal) while the message thread starts,
+// stops, resets and cancels section measurements and reads their results.
+TEST_F (LifecycleTest, MeasurementControlRacesWithTwoAudioThreads)
+{
+    Session s (1);
+    auto& v = s.vocal();
+    std::atomic<bool> done { false };
+
+    std::thread message ([&]
+    {
+        std::mt19937 rng (7);
+
+        while (! done.load())
+        {
+            switch (rng() % 7)
+            {
+                case 0: startMeasuring (v, 0); break;
+                case 1: stopMeasuring (v); break;
+                case 2: LinkRegistry::get().cancelMeasurementsForSettingsChange(); break;
+                case 3: v.resetSectionMeasurementNoUndo (0); break;
+                case 4: (void) v.getLearnHistorySnapshot (0); (void) v.captureSnapshot(); break;
+                case 5: v.applyMeasurementSettings ((int) (rng() % 3), 1.0f + (float) (rng() % 4)); break;
+                default:
+                    s.inst->instMeasuring = true;
+                    s.inst->instStartCounter.fetch_add (1);
+                    std::this_thread::sleep_for (std::chrono::milliseconds (1));
+                    s.inst->instMeasuring = false;
+                    s.inst->instStopCounter.fetch_add (1);
+                    s.inst->finalizeInst();
+                    break;
+            }
+
+            (void) LinkRegistry::get().anyMeasurementActive();
+            std::this_thread::sleep_for (std::chrono::microseconds (300));
+        }
+    });
+
+    s.runThreaded (s.blocksFor (6.0));
+    done = true;
+    message.join();
+
+    // A final clean run still gives the expected result.
+    v.measMode = 0;
+    startMeasuring (v, 0);
+    s.run (s.blocksFor (1.0));
+    stopMeasuring (v);
+    s.run (3);
+    EXPECT_TRUE (v.sections[0].frozen.load());
+    EXPECT_NEAR (v.sections[0].gainDb.load(), 6.0f, 0.01f);
+    EXPECT_EQ (v.measuringSectionIndex(), -1);
+    EXPECT_FALSE (v.ownSlot->instSections[0].measuring.load());
 }
