@@ -149,52 +149,166 @@ namespace
 {
     using Stage = CustomSlotCoefficients::Stage;
 
-    // Runs one stage over a run of samples in place; a stage that stops being
-    // finite restarts from rest and outputs 0, tiny states are flushed.
-    template <typename StatePair>
-    void runStage (const Stage& st, StatePair& state, double* data, int num) noexcept
+    // Both channels side by side in one register; each lane does exactly the
+    // scalar arithmetic.
+    using StereoDouble = double __attribute__ ((vector_size (16)));
+    using StereoMask = decltype (StereoDouble {} == StereoDouble {});
+
+    inline StereoDouble keepWhere (StereoDouble v, StereoMask mask) noexcept
     {
-        const auto b0 = st.b0, b1 = st.b1, b2 = st.b2, a1 = st.a1, a2 = st.a2;
-        auto s1 = state.s1, s2 = state.s2;
+        return (StereoDouble) ((StereoMask) v & mask);
+    }
+
+    inline StereoDouble flushTiny (StereoDouble x) noexcept
+    {
+        const StereoDouble threshold = { 1e-30, 1e-30 };
+        const StereoMask absBits = { 0x7fffffffffffffff, 0x7fffffffffffffff };
+        const auto magnitude = (StereoDouble) ((StereoMask) x & absBits);
+        return keepWhere (x, magnitude >= threshold);
+    }
+
+    inline bool allZero (double x) noexcept        { return x == 0.0; }
+    inline bool allZero (StereoDouble x) noexcept  { return x[0] == 0.0 && x[1] == 0.0; }
+
+    inline double broadcast (double v, double)              { return v; }
+    inline StereoDouble broadcast (double v, StereoDouble)  { return StereoDouble { v, v }; }
+
+    // The careful step: a stage that stops being finite restarts from rest
+    // and outputs 0; otherwise tiny states are flushed.
+    inline double carefulStep (const Stage& c, double& s1, double& s2, double x) noexcept
+    {
+        const auto y = c.b0 * x + s1;
+        const auto n1 = (c.b1 * x - c.a1 * y) + s2;
+        const auto n2 = c.b2 * x - c.a2 * y;
+
+        if (notFinite (y) || notFinite (n1) || notFinite (n2))
+        {
+            s1 = s2 = 0.0;
+            return 0.0;
+        }
+
+        s1 = flushTiny (n1);
+        s2 = flushTiny (n2);
+        return y;
+    }
+
+    inline StereoDouble carefulStep (const Stage& c, StereoDouble& s1, StereoDouble& s2, StereoDouble x) noexcept
+    {
+        const auto b0 = broadcast (c.b0, x), b1 = broadcast (c.b1, x), b2 = broadcast (c.b2, x);
+        const auto a1 = broadcast (c.a1, x), a2 = broadcast (c.a2, x);
+        const auto y = b0 * x + s1;
+        const auto n1 = (b1 * x - a1 * y) + s2;
+        const auto n2 = b2 * x - a2 * y;
+        const StereoDouble zero = { 0.0, 0.0 };
+        const auto ok = ((y - y) + (n1 - n1) + (n2 - n2)) == zero;
+        s1 = keepWhere (flushTiny (n1), ok);
+        s2 = keepWhere (flushTiny (n2), ok);
+        return keepWhere (y, ok);
+    }
+
+    // Per channel, the state pairs of the stages in use, in cascade order.
+    struct StageList
+    {
+        const Stage* coefficients[CustomWeightedRmsSettings::numSlots * CustomSlotCoefficients::maxStages];
+        int slot[CustomWeightedRmsSettings::numSlots * CustomSlotCoefficients::maxStages];
+        int stage[CustomWeightedRmsSettings::numSlots * CustomSlotCoefficients::maxStages];
+        int size = 0;
+
+        explicit StageList (const DesignedCustomWeighting& design) noexcept
+        {
+            for (size_t k = 0; k < design.slots.size(); ++k)
+            {
+                const auto& c = design.slots[k];
+
+                if (! c.enabled || c.numStages <= 0)
+                    continue;
+
+                const auto n = std::min (c.numStages, (int32_t) CustomSlotCoefficients::maxStages);
+
+                for (int i = 0; i < n; ++i)
+                {
+                    coefficients[size] = &c.stages[(size_t) i];
+                    slot[size] = (int) k;
+                    stage[size] = i;
+                    ++size;
+                }
+            }
+        }
+    };
+
+    // Runs G consecutive stages over a run of samples, sample by sample, so
+    // that the stages' recursions overlap. The finiteness test is kept off
+    // the recursions: while everything stays finite one branch per sample
+    // suffices, otherwise the sample is redone with the careful step.
+    template <int G, typename V, typename LoadState, typename StoreState>
+    void runGroup (const StageList& list, int first, V* data, int num, LoadState&& load, StoreState&& store) noexcept
+    {
+        V b0[G], b1[G], b2[G], a1[G], a2[G], s1[G], s2[G];
+        const V proto {};
+
+        for (int j = 0; j < G; ++j)
+        {
+            const auto& c = *list.coefficients[first + j];
+            b0[j] = broadcast (c.b0, proto);
+            b1[j] = broadcast (c.b1, proto);
+            b2[j] = broadcast (c.b2, proto);
+            a1[j] = broadcast (c.a1, proto);
+            a2[j] = broadcast (c.a2, proto);
+            load (first + j, s1[j], s2[j]);
+        }
 
         for (int i = 0; i < num; ++i)
         {
-            const auto x = data[i];
-            const auto y = b0 * x + s1;
-            const auto n1 = (b1 * x - a1 * y) + s2;
-            const auto n2 = b2 * x - a2 * y;
+            auto x = data[i];
+            V n1[G], n2[G];
+            V check {};
 
-            if (notFinite (y) || notFinite (n1) || notFinite (n2))
+            for (int j = 0; j < G; ++j)
             {
-                s1 = 0.0;
-                s2 = 0.0;
-                data[i] = 0.0;
-                continue;
+                const auto y = b0[j] * x + s1[j];
+                n1[j] = (b1[j] * x - a1[j] * y) + s2[j];
+                n2[j] = b2[j] * x - a2[j] * y;
+                check += (y - y) + (n1[j] - n1[j]) + (n2[j] - n2[j]);
+                x = y;
             }
 
-            s1 = flushTiny (n1);
-            s2 = flushTiny (n2);
-            data[i] = y;
+            if (allZero (check))
+            {
+                for (int j = 0; j < G; ++j)
+                {
+                    s1[j] = flushTiny (n1[j]);
+                    s2[j] = flushTiny (n2[j]);
+                }
+            }
+            else
+            {
+                x = data[i];
+
+                for (int j = 0; j < G; ++j)
+                    x = carefulStep (*list.coefficients[first + j], s1[j], s2[j], x);
+            }
+
+            data[i] = x;
         }
 
-        state.s1 = s1;
-        state.s2 = s2;
+        for (int j = 0; j < G; ++j)
+            store (first + j, s1[j], s2[j]);
     }
 
-    template <typename ChannelStates>
-    void runCascade (const DesignedCustomWeighting& design, ChannelStates& states, double* data, int num) noexcept
+    template <typename V, typename LoadState, typename StoreState>
+    void runCascade (const StageList& list, V* data, int num, LoadState&& load, StoreState&& store) noexcept
     {
-        for (size_t slot = 0; slot < design.slots.size(); ++slot)
+        int first = 0;
+
+        for (; first + 4 <= list.size; first += 4)
+            runGroup<4> (list, first, data, num, load, store);
+
+        switch (list.size - first)
         {
-            const auto& c = design.slots[slot];
-
-            if (! c.enabled || c.numStages <= 0)
-                continue;
-
-            const auto n = std::min (c.numStages, (int32_t) CustomSlotCoefficients::maxStages);
-
-            for (int stage = 0; stage < n; ++stage)
-                runStage (c.stages[(size_t) stage], states[slot][(size_t) stage], data, num);
+            case 3: runGroup<3> (list, first, data, num, load, store); break;
+            case 2: runGroup<2> (list, first, data, num, load, store); break;
+            case 1: runGroup<1> (list, first, data, num, load, store); break;
+            default: break;
         }
     }
 }
@@ -209,34 +323,75 @@ void CustomWeightedRmsMeter::processBlock (const juce::AudioBuffer<float>& buffe
     if (nc < 1 || numSamples <= 0)
         return;
 
-    double scratch[2][chunkSize];
+    const float* in0 = buffer.getReadPointer (0);
+    const float* in1 = nc > 1 ? buffer.getReadPointer (1) : nullptr;
+
+    StereoDouble stereo[chunkSize];
+    double mono[chunkSize];
+
     int pos = 0;
 
     while (pos < numSamples)
     {
+        // While settling only the incoming cascade matters: the active one's
+        // states are replaced when the incoming one takes over.
         const auto settling = transitionRemaining > 0;
+        const auto& design = settling ? incomingDesign : activeDesign;
+        auto& states = settling ? incomingStates : activeStates;
+        const StageList list (design);
+
         auto num = std::min (chunkSize, numSamples - pos);
 
         if (settling)
             num = std::min (num, (int) transitionRemaining);
 
-        for (int c = 0; c < nc; ++c)
+        if (in1 != nullptr)
         {
-            const auto* in = buffer.getReadPointer (c, pos);
-            auto* data = scratch[c];
+            const StereoDouble zero = { 0.0, 0.0 };
 
             for (int i = 0; i < num; ++i)
             {
-                const auto x = (double) in[i];
-                data[i] = notFinite (x) ? 0.0 : x;
+                StereoDouble x = { (double) in0[pos + i], (double) in1[pos + i] };
+                stereo[i] = keepWhere (x, (x - x) == zero);
             }
 
-            // While settling only the incoming cascade matters: the active
-            // one's states are replaced when the incoming one takes over.
-            if (settling)
-                runCascade (incomingDesign, incomingStates[(size_t) c], data, num);
-            else
-                runCascade (activeDesign, activeStates[(size_t) c], data, num);
+            runCascade (list, stereo, num,
+                        [&] (int index, StereoDouble& s1, StereoDouble& s2)
+                        {
+                            const auto& l = states[0][(size_t) list.slot[index]][(size_t) list.stage[index]];
+                            const auto& r = states[1][(size_t) list.slot[index]][(size_t) list.stage[index]];
+                            s1 = StereoDouble { l.s1, r.s1 };
+                            s2 = StereoDouble { l.s2, r.s2 };
+                        },
+                        [&] (int index, StereoDouble s1, StereoDouble s2)
+                        {
+                            auto& l = states[0][(size_t) list.slot[index]][(size_t) list.stage[index]];
+                            auto& r = states[1][(size_t) list.slot[index]][(size_t) list.stage[index]];
+                            l.s1 = s1[0]; l.s2 = s2[0];
+                            r.s1 = s1[1]; r.s2 = s2[1];
+                        });
+        }
+        else
+        {
+            for (int i = 0; i < num; ++i)
+            {
+                const auto x = (double) in0[pos + i];
+                mono[i] = notFinite (x) ? 0.0 : x;
+            }
+
+            runCascade (list, mono, num,
+                        [&] (int index, double& s1, double& s2)
+                        {
+                            const auto& st = states[0][(size_t) list.slot[index]][(size_t) list.stage[index]];
+                            s1 = st.s1;
+                            s2 = st.s2;
+                        },
+                        [&] (int index, double s1, double s2)
+                        {
+                            auto& st = states[0][(size_t) list.slot[index]][(size_t) list.stage[index]];
+                            st.s1 = s1;
+                            st.s2 = s2;
+                        });
         }
 
         if (settling)
@@ -256,13 +411,12 @@ void CustomWeightedRmsMeter::processBlock (const juce::AudioBuffer<float>& buffe
         {
             for (int i = 0; i < num; ++i)
             {
-                double e = 0.0;
+                double e;
 
-                for (int c = 0; c < nc; ++c)
-                {
-                    const auto y = scratch[c][i];
-                    e += notFinite (y) ? 0.0 : y * y;
-                }
+                if (in1 != nullptr)
+                    e = 0.0 + stereo[i][0] * stereo[i][0] + stereo[i][1] * stereo[i][1];
+                else
+                    e = 0.0 + mono[i] * mono[i];
 
                 if (notFinite (e))
                     e = 0.0;

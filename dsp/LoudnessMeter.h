@@ -69,8 +69,10 @@ private:
 
     static constexpr int frameRingSize = 128;
     static constexpr int histogramBins = 800;
+    static constexpr int chunkSize = 256;
 
     void emitBlock();
+    void finishFrame();
 
     double sampleRate = 44100.0;
     int32_t numChannels = 2;

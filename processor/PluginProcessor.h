@@ -7,6 +7,7 @@
 #include "dsp/LoudnessMeter.h"
 #include "processor/LinkSlot.h"
 #include "processor/SectionAutomationSink.h"
+#include "processor/Vst3ControllerExtensions.h"
 
 #include <array>
 #include <atomic>
@@ -38,7 +39,8 @@ inline constexpr const char* instOffset = "instOffset";
 class QuorvaneProcessor : public juce::AudioProcessor,
                           public qvn::SectionAutomationSink,
                           public juce::AudioProcessorValueTreeState::Listener,
-                          public juce::AsyncUpdater
+                          public juce::AsyncUpdater,
+                          public qvn::Vst3ControllerExtensions // the VST3 controller's IAutomationState
 {
 public:
     static constexpr int numSectionSlots = 16;

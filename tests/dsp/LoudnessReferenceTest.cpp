@@ -1,0 +1,136 @@
+// Integrated loudness against an independent implementation (libebur128) on
+// the same synthesised signals, fed in the same blocks.
+#include <gtest/gtest.h>
+#include "dsp/LoudnessMeter.h"
+#include "TestSignals.h"
+
+#include <ebur128.h>
+
+#include <cmath>
+#include <functional>
+#include <iomanip>
+#include <iostream>
+#include <map>
+#include <string>
+
+using namespace testsig;
+
+namespace
+{
+    double referenceLoudness (const Signal& s, int blockSize)
+    {
+        const auto nc = (unsigned) s.channels.size();
+        auto* st = ebur128_init (nc, (unsigned long) s.sampleRate, EBUR128_MODE_I);
+        std::vector<float> interleaved;
+
+        for (int pos = 0; pos < s.numSamples(); pos += blockSize)
+        {
+            const auto num = std::min (blockSize, s.numSamples() - pos);
+            interleaved.resize ((size_t) num * nc);
+
+            for (int i = 0; i < num; ++i)
+                for (unsigned c = 0; c < nc; ++c)
+                    interleaved[(size_t) i * nc + c] = s.channels[c][(size_t) (pos + i)];
+
+            ebur128_add_frames_float (st, interleaved.data(), (size_t) num);
+        }
+
+        double out = 0.0;
+        ebur128_loudness_global (st, &out);
+        ebur128_destroy (&st);
+        return out;
+    }
+
+    double ourLoudness (const Signal& s, int blockSize)
+    {
+        LoudnessMeter m;
+        m.prepare (s.sampleRate, 2, 0.4);
+        feed (m, s, blockSize);
+        return m.getIntegratedLUFS();
+    }
+
+    struct Material
+    {
+        std::string name;
+        std::function<void (Signal&)> build;
+    };
+
+    const std::vector<Material>& materials()
+    {
+        static const std::vector<Material> list {
+            { "1 kHz -20 dBFS",            [] (Signal& s) { addTone (s, 6.0, 1000.0, -20.0); } },
+            { "1 kHz -3 dBFS",             [] (Signal& s) { addTone (s, 6.0, 1000.0, -3.0); } },
+            { "997 Hz 0 dBFS left only",   [] (Signal& s) { addTone (s, 6.0, 997.0, 0.0, { 0 }); } },
+            { "60 Hz -12 dBFS",            [] (Signal& s) { addTone (s, 6.0, 60.0, -12.0); } },
+            { "25 Hz -6 dBFS",             [] (Signal& s) { addTone (s, 6.0, 25.0, -6.0); } },
+            { "5 kHz -30 dBFS",            [] (Signal& s) { addTone (s, 6.0, 5000.0, -30.0); } },
+            { "15 kHz -40 dBFS right",     [] (Signal& s) { addTone (s, 6.0, 15000.0, -40.0, { 1 }); } },
+            { "1 kHz -65 dBFS",            [] (Signal& s) { addTone (s, 6.0, 1000.0, -65.0); } },
+            { "relative gate: loud and quiet",
+              [] (Signal& s) { addTone (s, 5.0, 1000.0, -10.0); addTone (s, 5.0, 1000.0, -35.0); addTone (s, 3.0, 1000.0, -15.0); } },
+            { "relative gate: near the threshold",
+              [] (Signal& s) { addTone (s, 4.0, 440.0, -18.0); addTone (s, 4.0, 440.0, -27.5); addTone (s, 4.0, 440.0, -28.5); } },
+            { "absolute gate: tone and near silence",
+              [] (Signal& s) { addTone (s, 4.0, 2000.0, -24.0); addTone (s, 6.0, 2000.0, -85.0); addTone (s, 2.0, 2000.0, -24.0); } },
+            { "white noise -20 dBFS",      [] (Signal& s) { addNoise (s, 6.0, -20.0, 1); } },
+            { "white noise bursts",
+              [] (Signal& s) { addNoise (s, 2.0, -12.0, 2); addNoise (s, 3.0, -50.0, 3); addNoise (s, 2.0, -30.0, 4); addTone (s, 2.0, 300.0, -80.0); } },
+        };
+        return list;
+    }
+
+    std::map<double, double>& maxDifferences()
+    {
+        static std::map<double, double> m;
+        return m;
+    }
+}
+
+class LoudnessReference : public testing::TestWithParam<double>
+{
+public:
+    static void TearDownTestSuite()
+    {
+        for (auto [fs, diff] : maxDifferences())
+            std::cout << "max |ours - libebur128| at " << (int) fs << " Hz: "
+                      << std::fixed << std::setprecision (4) << diff << " LU" << std::endl;
+    }
+};
+
+TEST_P (LoudnessReference, IntegratedLoudnessWithinATenthOfALU)
+{
+    const auto fs = GetParam();
+    double worst = 0.0;
+
+    for (const auto& mat : materials())
+    {
+        SCOPED_TRACE (mat.name);
+        auto s = makeSignal (fs, 2);
+        mat.build (s);
+
+        for (int blockSize : { 512, 441 })
+        {
+            const auto ours = ourLoudness (s, blockSize);
+            const auto ref = referenceLoudness (s, blockSize);
+            ASSERT_TRUE (std::isfinite (ref));
+            EXPECT_NEAR (ours, ref, 0.1) << "block size " << blockSize;
+            worst = std::max (worst, std::abs (ours - ref));
+        }
+    }
+
+    maxDifferences()[fs] = worst;
+    RecordProperty ("maxDifferenceLU", std::to_string (worst));
+}
+
+INSTANTIATE_TEST_SUITE_P (SampleRates, LoudnessReference, testing::Values (44100.0, 48000.0, 96000.0, 192000.0),
+                          [] (const testing::TestParamInfo<double>& info) { return std::to_string ((int) info.param) + "Hz"; });
+
+// Silence and everything under the absolute gate: both report no loudness.
+TEST (LoudnessReferenceEdges, NothingAboveTheAbsoluteGate)
+{
+    auto s = makeSignal (48000.0, 2);
+    addTone (s, 3.0, 1000.0, -90.0);
+    EXPECT_EQ (ourLoudness (s, 512), -120.0);
+    const auto ref = referenceLoudness (s, 512);
+    EXPECT_TRUE (std::isinf (ref) && ref < 0.0);
+}

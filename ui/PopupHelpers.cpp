@@ -1,0 +1,66 @@
+#include "ui/PopupHelpers.h"
+#include "ui/UiTheme.h"
+
+#include <cmath>
+
+namespace qvn::popup
+{
+juce::String formatNumber (float value)
+{
+    if (! std::isfinite (value))
+        return {};
+    const double r = std::round ((double) value);
+    if (std::abs ((double) value - r) < 0.05 && std::abs (r) < 1.0e15)
+        return juce::String ((juce::int64) r);
+    return juce::String (value, 1);
+}
+
+juce::Font labelFont (const juce::String& text)
+{
+    return FlatLookAndFeel::needsJapaneseFace (text) ? FlatLookAndFeel::jpFont (14.0f, juce::Font::plain)
+                                                     : FlatLookAndFeel::dinFont (12.0f, juce::Font::plain);
+}
+
+juce::Font fieldFont (const juce::String& text)
+{
+    // Without glyph fallback a Japanese name in the Latin face would draw nothing.
+    return FlatLookAndFeel::needsJapaneseFace (text) ? FlatLookAndFeel::jpFont (13.0f, juce::Font::plain)
+                                                     : FlatLookAndFeel::dinFont (12.0f, juce::Font::plain);
+}
+
+int titlePx (const juce::String& title)
+{
+    return (int) std::ceil (labelFont (title).getHeight());
+}
+
+void paintFrame (juce::Graphics& g, int width, int height)
+{
+    g.fillAll (juce::Colour (0xff171c22));
+    g.setColour (juce::Colour (0xff242b26));
+    g.drawRect (0, 0, width, height, 1);
+}
+
+void setUpField (juce::TextEditor& field, const juce::String& text, juce::Justification just,
+                 int maxChars, const juce::String& allowed)
+{
+    field.setJustification (just);
+    field.setInputRestrictions (maxChars, allowed);
+    field.setColour (juce::TextEditor::backgroundColourId, juce::Colour (0xff181a1d));
+    field.setColour (juce::TextEditor::textColourId, juce::Colour (0xffeaefe9));
+    setFieldOutline (field, juce::Colour (0xff242b26), juce::Colour (0xff7cf2c8));
+    field.setFont (fieldFont (text));
+    field.setText (text, false);
+}
+
+void setFieldOutline (juce::TextEditor& field, juce::Colour outline, juce::Colour focused)
+{
+    field.setColour (juce::TextEditor::outlineColourId, outline);
+    field.setColour (juce::TextEditor::focusedOutlineColourId, focused);
+}
+
+void closeEnclosingCallOutBox (juce::Component& content)
+{
+    if (auto* box = content.findParentComponentOfClass<juce::CallOutBox>())
+        box->dismiss();
+}
+} // namespace qvn::popup
