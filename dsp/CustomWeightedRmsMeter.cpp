@@ -38,7 +38,7 @@ CustomWeightedRmsMeter::ConfigMailbox::ConfigMailbox()
     {
         e.design = DesignedCustomWeighting();
         e.generation = 1;
-        e.state.store (free, std::memory_order_relaxed);
+        e.state.store (stateFree, std::memory_order_relaxed);
     }
 }
 
@@ -62,7 +62,7 @@ void CustomWeightedRmsMeter::prepare (double newSampleRate, int, const CustomWei
     mailbox.latest.store (-1, std::memory_order_release);
     mailbox.cursor = 0;
     for (auto& e : mailbox.entries)
-        e.state.store (ConfigMailbox::free, std::memory_order_release);
+        e.state.store (ConfigMailbox::stateFree, std::memory_order_release);
 
     activeStates = {};
     incomingStates = {};
@@ -86,9 +86,9 @@ void CustomWeightedRmsMeter::publishSettings (const CustomWeightedRmsSettings& s
     for (int k = 0; k < 3; ++k)
     {
         const auto candidate = (mailbox.cursor + k) % 3;
-        auto expected = (uint8_t) ConfigMailbox::free;
+        auto expected = (uint8_t) ConfigMailbox::stateFree;
 
-        if (mailbox.entries[(size_t) candidate].state.compare_exchange_strong (expected, (uint8_t) ConfigMailbox::writing,
+        if (mailbox.entries[(size_t) candidate].state.compare_exchange_strong (expected, (uint8_t) ConfigMailbox::stateWriting,
                                                                                 std::memory_order_acq_rel))
         {
             index = candidate;
@@ -103,15 +103,15 @@ void CustomWeightedRmsMeter::publishSettings (const CustomWeightedRmsSettings& s
     auto& entry = mailbox.entries[(size_t) index];
     entry.design = design;
     entry.generation = generation;
-    entry.state.store (ConfigMailbox::published, std::memory_order_release);
+    entry.state.store (ConfigMailbox::statePublished, std::memory_order_release);
 
     const auto old = mailbox.latest.exchange (index, std::memory_order_acq_rel);
 
     if (old >= 0)
     {
         // Free the superseded publication unless the reader already took it.
-        auto expected = (uint8_t) ConfigMailbox::published;
-        mailbox.entries[(size_t) old].state.compare_exchange_strong (expected, (uint8_t) ConfigMailbox::free,
+        auto expected = (uint8_t) ConfigMailbox::statePublished;
+        mailbox.entries[(size_t) old].state.compare_exchange_strong (expected, (uint8_t) ConfigMailbox::stateFree,
                                                                       std::memory_order_acq_rel);
     }
 
@@ -126,14 +126,14 @@ void CustomWeightedRmsMeter::takePublishedDesign()
         return;
 
     auto& entry = mailbox.entries[(size_t) index];
-    auto expected = (uint8_t) ConfigMailbox::published;
+    auto expected = (uint8_t) ConfigMailbox::statePublished;
 
-    if (! entry.state.compare_exchange_strong (expected, (uint8_t) ConfigMailbox::reading, std::memory_order_acq_rel))
+    if (! entry.state.compare_exchange_strong (expected, (uint8_t) ConfigMailbox::stateReading, std::memory_order_acq_rel))
         return;
 
     incomingDesign = entry.design;
     incomingGeneration = entry.generation;
-    entry.state.store (ConfigMailbox::free, std::memory_order_release);
+    entry.state.store (ConfigMailbox::stateFree, std::memory_order_release);
 
     incomingStates = {};
     transitionRemaining = transitionSamples;

@@ -27,13 +27,13 @@ class CustomWeightedRmsMeter
 public:
     struct ConfigMailbox
     {
-        enum EntryState : uint8_t { free = 0, writing = 1, published = 2, reading = 3 };
+        enum EntryState : uint8_t { stateFree = 0, stateWriting = 1, statePublished = 2, stateReading = 3 };
 
         struct Entry
         {
             DesignedCustomWeighting design;
             uint64_t generation = 1;
-            std::atomic<uint8_t> state { free };
+            std::atomic<uint8_t> state { stateFree };
         };
 
         ConfigMailbox();

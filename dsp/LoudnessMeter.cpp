@@ -2,11 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
-#include <limits>
 
 namespace
 {
-    constexpr double pi = 3.141592653589793;
     constexpr float noLevel = -120.0f;
 
     // Rounding to nearest with halves away from zero, as int32.

@@ -95,3 +95,95 @@ juce::uint8 alphaByte (float v) noexcept;
 /** The colour with its alpha replaced by the byte for v. */
 juce::Colour withAlphaFactor (juce::Colour c, float v) noexcept;
 } // namespace qvn
+
+//==============================================================================
+// The looks of the control families. Each overrides only its own drawing
+// operations and inherits fonts, colours, buttons and tooltips.
+
+/** The role tabs: text only, an accent underline under the active tab. */
+class RoleTabLF : public FlatLookAndFeel
+{
+public:
+    void drawButtonBackground (juce::Graphics&, juce::Button&, const juce::Colour&, bool highlighted, bool down) override;
+    void drawButtonText (juce::Graphics&, juce::TextButton&, bool highlighted, bool down) override;
+};
+
+/** The tooltip-language buttons: like the role tabs, smaller. */
+class LangToggleLF : public RoleTabLF
+{
+public:
+    void drawButtonBackground (juce::Graphics&, juce::Button&, const juce::Colour&, bool highlighted, bool down) override;
+    void drawButtonText (juce::Graphics&, juce::TextButton&, bool highlighted, bool down) override;
+};
+
+/** Section cell buttons: a darker working face than the flat button. */
+class SectionCellLF : public FlatLookAndFeel
+{
+public:
+    void drawButtonBackground (juce::Graphics&, juce::Button&, const juce::Colour&, bool highlighted, bool down) override;
+    void drawButtonText (juce::Graphics&, juce::TextButton&, bool highlighted, bool down) override;
+};
+
+/** The update bell: right-aligned text, no face. */
+class BellLookAndFeel : public FlatLookAndFeel
+{
+public:
+    void drawButtonBackground (juce::Graphics&, juce::Button&, const juce::Colour&, bool highlighted, bool down) override;
+    void drawButtonText (juce::Graphics&, juce::TextButton&, bool highlighted, bool down) override;
+};
+
+/** The "Link All" button. */
+class LinkAllLF : public FlatLookAndFeel
+{
+public:
+    void drawButtonText (juce::Graphics&, juce::TextButton&, bool highlighted, bool down) override;
+};
+
+/** Outline-only buttons ("A > B", the header's icon buttons). */
+class TitleBtnLF : public FlatLookAndFeel
+{
+public:
+    void drawButtonBackground (juce::Graphics&, juce::Button&, const juce::Colour&, bool highlighted, bool down) override;
+    void drawButtonText (juce::Graphics&, juce::TextButton&, bool highlighted, bool down) override;
+};
+
+/** The A/B toggle: draws "A / B" with the active slot bright. */
+class ABToggleLF : public FlatLookAndFeel
+{
+public:
+    void drawButtonBackground (juce::Graphics&, juce::Button&, const juce::Colour&, bool highlighted, bool down) override;
+    void drawButtonText (juce::Graphics&, juce::TextButton&, bool highlighted, bool down) override;
+};
+
+/** The Offset Target selector: a tinted field with a caret at the right. */
+class OffsetTargetButtonLF : public FlatLookAndFeel
+{
+public:
+    void drawButtonBackground (juce::Graphics&, juce::Button&, const juce::Colour&, bool highlighted, bool down) override;
+    void drawButtonText (juce::Graphics&, juce::TextButton&, bool highlighted, bool down) override;
+};
+
+/** The popup menus. */
+class SettingsMenuLF : public FlatLookAndFeel
+{
+public:
+    void drawPopupMenuBackground (juce::Graphics&, int width, int height) override;
+    void drawPopupMenuItem (juce::Graphics&, const juce::Rectangle<int>& area, bool isSeparator, bool isActive,
+                            bool isHighlighted, bool isTicked, bool hasSubMenu, const juce::String& text,
+                            const juce::String& shortcutKeyText, const juce::Drawable* icon,
+                            const juce::Colour* textColour) override;
+    void drawPopupMenuSectionHeader (juce::Graphics&, const juce::Rectangle<int>& area, const juce::String& name) override;
+    juce::Font getPopupMenuFont() override;
+    void getIdealPopupMenuItemSize (const juce::String& text, bool isSeparator, int standardMenuItemHeight,
+                                    int& idealWidth, int& idealHeight) override;
+    int getPopupMenuBorderSize() override;
+};
+
+/** Square call-out boxes without an arrow, and the text fields in them. */
+class SquareCallOutBoxLF : public FlatLookAndFeel
+{
+public:
+    void drawTextEditorOutline (juce::Graphics&, int width, int height, juce::TextEditor&) override;
+    void drawCallOutBoxBackground (juce::CallOutBox&, juce::Graphics&, const juce::Path& arrowPath, juce::Image& cache) override;
+    int getCallOutBoxBorderSize (const juce::CallOutBox&) override;
+};

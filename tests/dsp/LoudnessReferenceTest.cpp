@@ -125,6 +125,49 @@ TEST_P (LoudnessReference, IntegratedLoudnessWithinATenthOfALU)
 INSTANTIATE_TEST_SUITE_P (SampleRates, LoudnessReference, testing::Values (44100.0, 48000.0, 96000.0, 192000.0),
                           [] (const testing::TestParamInfo<double>& info) { return std::to_string ((int) info.param) + "Hz"; });
 
+// The sliding windows at the end of each signal: Momentary (400 ms) and
+// Short-term (3 s) against the reference's values at the same moment.
+TEST_P (LoudnessReference, MomentaryAndShortTermWindows)
+{
+    const auto fs = GetParam();
+
+    for (const auto& mat : materials())
+    {
+        SCOPED_TRACE (mat.name);
+        auto s = makeSignal (fs, 2);
+        mat.build (s);
+
+        LoudnessMeter momentary, shortTerm;
+        momentary.prepare (fs, 2, 0.4);
+        shortTerm.prepare (fs, 2, 3.0);
+        feed (momentary, s, 512);
+        feed (shortTerm, s, 512);
+
+        auto* st = ebur128_init (2, (unsigned long) fs, EBUR128_MODE_S);
+        std::vector<float> interleaved ((size_t) s.numSamples() * 2);
+        for (int i = 0; i < s.numSamples(); ++i)
+            for (int c = 0; c < 2; ++c)
+                interleaved[(size_t) i * 2 + (size_t) c] = s.channels[(size_t) c][(size_t) i];
+        ebur128_add_frames_float (st, interleaved.data(), (size_t) s.numSamples());
+
+        double refM = 0.0, refS = 0.0;
+        ebur128_loudness_momentary (st, &refM);
+        ebur128_loudness_shortterm (st, &refS);
+        ebur128_destroy (&st);
+
+        // Below -70 LUFS the reference reports -inf or tiny values; ours
+        // still measures there, so only audible windows are compared.
+        if (refM > -70.0)
+        {
+            EXPECT_NEAR (momentary.getMomentaryLUFS(), refM, 0.1);
+            EXPECT_NEAR (momentary.getWindowLUFS(), refM, 0.1);
+        }
+
+        if (refS > -70.0)
+            EXPECT_NEAR (shortTerm.getWindowLUFS(), refS, 0.1);
+    }
+}
+
 // Silence and everything under the absolute gate: both report no loudness.
 TEST (LoudnessReferenceEdges, NothingAboveTheAbsoluteGate)
 {

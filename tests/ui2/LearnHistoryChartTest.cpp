@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <limits>
+#include <set>
 
 using namespace qvn::ui2test;
 
@@ -302,6 +303,83 @@ TEST_F (LearnHistory, DrawingRules)
     // The empty text shows only while there is no data.
     const auto withText = draw ([] (LearnHistoryChart& c) { c.emptyText = "No measurement yet"; });
     EXPECT_GT (countDiffering (withText, plain, plotInterior), 0);
+}
+
+namespace
+{
+// Columns (or rows) of the plot interior where two renders differ.
+std::set<int> differingColumns (const juce::Image& a, const juce::Image& b, juce::Rectangle<int> area)
+{
+    std::set<int> cols;
+    for (int y = area.getY(); y < area.getBottom(); ++y)
+        for (int x = area.getX(); x < area.getRight(); ++x)
+            if (a.getPixelAt (x, y) != b.getPixelAt (x, y))
+                cols.insert (x);
+    return cols;
+}
+
+std::set<int> differingRows (const juce::Image& a, const juce::Image& b, juce::Rectangle<int> area)
+{
+    std::set<int> rows;
+    for (int y = area.getY(); y < area.getBottom(); ++y)
+        for (int x = area.getX(); x < area.getRight(); ++x)
+            if (a.getPixelAt (x, y) != b.getPixelAt (x, y))
+                rows.insert (y);
+    return rows;
+}
+
+bool allNear (const std::set<int>& got, std::initializer_list<int> centres)
+{
+    for (int v : got)
+    {
+        bool near = false;
+        for (int c : centres)
+            near = near || std::abs (v - c) <= 1;
+        if (! near)
+            return false;
+    }
+    for (int c : centres)
+        if (got.count (c - 1) + got.count (c) + got.count (c + 1) == 0)
+            return false;
+    return true;
+}
+} // namespace
+
+TEST_F (LearnHistory, TimeGridEveryFiveSeconds)
+{
+    // Plot x 16..316; a flat series at the bottom keeps the interior clear.
+    // The odd lines are very faint (white at alpha 0x06, 0.6 px): rendered at
+    // four times the size so that they change whole pixels.
+    auto draw = [] (float length)
+    {
+        LearnHistoryChart chart;
+        chart.setSize (332, 200);
+        chart.push (-100.0f, -100.0f, false);
+        chart.push (-100.0f, -100.0f, false);
+        chart.lengthSeconds = length;
+        return chart.createComponentSnapshot (chart.getLocalBounds(), true, 4.0f);
+    };
+    const auto none = draw (0.05f);
+    const juce::Rectangle<int> interior (80, 160, 1168, 440);
+    EXPECT_TRUE (allNear (differingColumns (draw (12.0f), none, interior), { 4 * 141 - 1, 4 * 141, 4 * 266 - 1, 4 * 266 }))
+        << "lines at 5 s and 10 s";
+    EXPECT_TRUE (differingColumns (draw (4.9f), none, interior).empty());
+}
+
+TEST_F (LearnHistory, LevelGridOnMultiplesOfSix)
+{
+    // Range -30..-6 on a plot from y 34 to 166: lines at -24, -18 and -12 only.
+    auto draw = [] (float lo, float hi)
+    {
+        LearnHistoryChart chart;
+        chart.setSize (332, 200);
+        chart.displayMinLufs = lo;
+        chart.displayMaxLufs = hi;
+        return render (chart);
+    };
+    const auto noGrid = draw (-29.0f, -25.0f);
+    const juce::Rectangle<int> interior (20, 36, 292, 128);
+    EXPECT_TRUE (allNear (differingRows (draw (-30.0f, -6.0f), noGrid, interior), { 67, 100, 133 }));
 }
 
 TEST_F (LearnHistory, BadInputAndHugeHistoriesDrawSafely)

@@ -1,0 +1,2 @@
+qvn_add_bench(qvn_bench_vst3_hooks ${CMAKE_CURRENT_LIST_DIR}/Vst3HooksBench.cpp)
+target_link_libraries(qvn_bench_vst3_hooks PRIVATE juce_vst3_headers)
