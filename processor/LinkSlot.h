@@ -7,7 +7,51 @@
 #include <atomic>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
+
+/** A shared pointer that one thread may replace while others take copies of
+    it. A tiny spin lock guards only the copy or swap of the pointer itself
+    (a reference-count step), so a reader never sees a torn pointer and never
+    holds the writer up for long; a replaced object is released outside it.
+*/
+template <typename T>
+class AtomicSharedPtr
+{
+public:
+    AtomicSharedPtr() = default;
+    AtomicSharedPtr (const AtomicSharedPtr&) = delete;
+    AtomicSharedPtr& operator= (const AtomicSharedPtr&) = delete;
+
+    std::shared_ptr<T> load() const noexcept
+    {
+        lock();
+        auto copy = ptr;
+        unlock();
+        return copy;
+    }
+
+    void store (std::shared_ptr<T> desired) noexcept
+    {
+        lock();
+        ptr.swap (desired);
+        unlock();
+        // The previous object, now in `desired`, goes here, outside the lock.
+    }
+
+private:
+    void lock() const noexcept
+    {
+        while (busy.exchange (true, std::memory_order_acquire))
+            while (busy.load (std::memory_order_relaxed))
+                std::this_thread::yield();
+    }
+
+    void unlock() const noexcept { busy.store (false, std::memory_order_release); }
+
+    mutable std::atomic<bool> busy { false };
+    std::shared_ptr<T> ptr;
+};
 
 /** One published section measurement: one side (the Vocal's own audio, or the
     instrumental audio the Inst instance measured for that Vocal) of one section.
@@ -27,9 +71,9 @@ struct SectionSlot
     std::atomic<bool> done { false };
     std::atomic<float> lufs { -120.0f };
     std::atomic<float> elapsedSeconds { 0.0f };
-    std::atomic<std::shared_ptr<const History>> history;
-    std::atomic<std::shared_ptr<const Frames>> frames;
-    std::atomic<std::shared_ptr<const CustomFrames>> customFrames;
+    AtomicSharedPtr<const History> history;
+    AtomicSharedPtr<const Frames> frames;
+    AtomicSharedPtr<const CustomFrames> customFrames;
 };
 
 /** Drops a slot's published measurement (the `measuring` flag is left alone). */
@@ -65,7 +109,7 @@ struct LinkSlot
     std::atomic<int> meterResetCounter { 0 };
     std::atomic<float> peakLeftDb { -120.0f };
     std::atomic<float> peakRightDb { -120.0f };
-    std::atomic<std::shared_ptr<const std::string>> name;
+    AtomicSharedPtr<const std::string> name;
     std::array<SectionSlot, numSections> ownSections;
     std::array<SectionSlot, numSections> instSections;
 

@@ -101,6 +101,14 @@ QuorvaneProcessor::QuorvaneProcessor()
     for (int i = 0; i < numSectionSlots; ++i)
         parameters.addParameterListener (offsetParameterId (i), this);
 
+    // Room for the partner lists the audio thread keeps, so that relinking does
+    // not allocate there.
+    constexpr size_t partnerRoom = 64;
+    audioPartnerSlots.reserve (partnerRoom);
+    perVocalStates.reserve (partnerRoom);
+    retiredPartnerSlots.reserve (partnerRoom);
+    retiredVocalStates.reserve (partnerRoom);
+
     instOffsetValue = parameters.getRawParameterValue (ids::instOffset);
     targetLufsValue = parameters.getRawParameterValue (ids::targetLufs);
     roleValue = parameters.getRawParameterValue (ids::role);
@@ -206,7 +214,8 @@ void QuorvaneProcessor::setOffsetTargetName (const juce::String& name)
 
 void QuorvaneProcessor::setPartnerSlots (std::vector<std::shared_ptr<LinkSlot>> slots)
 {
-    std::vector<std::shared_ptr<LinkSlot>> old;
+    std::vector<std::shared_ptr<LinkSlot>> newSlots;
+    double sampleRate = 0.0;
 
     {
         const std::lock_guard<std::mutex> lock (partnerMutex);
@@ -214,14 +223,93 @@ void QuorvaneProcessor::setPartnerSlots (std::vector<std::shared_ptr<LinkSlot>> 
         if (slots == partnerSlots)
             return;
 
-        old.swap (partnerSlots);
+        for (auto& s : slots)
+        {
+            bool known = std::find (partnerSlots.begin(), partnerSlots.end(), s) != partnerSlots.end();
+
+            for (auto& prepared : preparedVocalStates)
+                known = known || (prepared != nullptr && prepared->slot == s);
+
+            if (! known)
+                newSlots.push_back (s);
+        }
+
+        sampleRate = preparedSampleRate;
+    }
+
+    // The measuring state for a new partner holds 32 meters: it is built and
+    // prepared here, off the audio thread, which then only adopts it.
+    CustomWeightedRmsSettings settings;
+    std::uint64_t generation = 1;
+
+    if (! newSlots.empty())
+    {
+        const std::lock_guard<std::mutex> lock (settingsMutex);
+        settings = customSettings;
+        generation = customSettingsGeneration.load();
+    }
+
+    std::vector<std::unique_ptr<PerVocalState>> built;
+
+    for (auto& s : newSlots)
+        built.push_back (makePerVocalState (s, sampleRate, settings, generation));
+
+    std::vector<std::shared_ptr<LinkSlot>> oldSlots;
+    std::vector<std::unique_ptr<PerVocalState>> dropped;
+
+    {
+        const std::lock_guard<std::mutex> lock (partnerMutex);
+
+        oldSlots.swap (partnerSlots);
         partnerSlots = std::move (slots);
         partnerCount.store ((int) partnerSlots.size());
         hasPartner.store (! partnerSlots.empty());
         partnerGeneration.fetch_add (1);
+
+        for (auto& state : built)
+        {
+            if (preparedSampleRate != sampleRate)
+            {
+                for (int i = 0; i < numSectionSlots; ++i)
+                {
+                    state->meters[(size_t) i].prepare (preparedSampleRate, 2, 0.4);
+                    state->customMeters[(size_t) i].prepare (preparedSampleRate, 2, settings, generation);
+                }
+            }
+
+            preparedVocalStates.push_back (std::move (state));
+        }
+
+        // Prepared states for partners that left before the audio thread took them.
+        for (auto& prepared : preparedVocalStates)
+            if (prepared != nullptr && std::find (partnerSlots.begin(), partnerSlots.end(), prepared->slot) == partnerSlots.end())
+                dropped.push_back (std::move (prepared));
+
+        preparedVocalStates.erase (std::remove (preparedVocalStates.begin(), preparedVocalStates.end(), nullptr),
+                                   preparedVocalStates.end());
     }
-    // The old references go outside the lock: a slot whose owner is gone may be
-    // destroyed here.
+    // The old references and dropped states go outside the lock: a slot whose
+    // owner is gone may be destroyed here.
+}
+
+void QuorvaneProcessor::releaseRetiredPartnerState()
+{
+    std::vector<std::shared_ptr<LinkSlot>> slots;
+    std::vector<std::unique_ptr<PerVocalState>> states;
+
+    {
+        const std::lock_guard<std::mutex> lock (partnerMutex);
+
+        for (auto& s : retiredPartnerSlots)
+            slots.push_back (std::move (s));
+
+        for (auto& s : retiredVocalStates)
+            states.push_back (std::move (s));
+
+        // clear() keeps the capacity, so the audio thread can retire without allocating.
+        retiredPartnerSlots.clear();
+        retiredVocalStates.clear();
+    }
 }
 
 void QuorvaneProcessor::setInstanceName (const juce::String& name)
@@ -244,6 +332,8 @@ void QuorvaneProcessor::renewHistoryRevision (int index) noexcept
 //==============================================================================
 void QuorvaneProcessor::prepareToPlay (double sampleRate, int)
 {
+    cancelRunningMeasurementsForRestart();
+
     {
         const std::lock_guard<std::mutex> lock (partnerMutex);
         preparedSampleRate = sampleRate;
@@ -286,9 +376,19 @@ void QuorvaneProcessor::prepareToPlay (double sampleRate, int)
     {
         const std::lock_guard<std::mutex> lock (partnerMutex);
 
-        for (auto& state : perVocalStates)
-            for (int i = 0; i < numSectionSlots; ++i)
-                prepareSectionMeters (state->meters[(size_t) i], state->customMeters[(size_t) i]);
+        for (auto* list : { &perVocalStates, &preparedVocalStates })
+        {
+            for (auto& state : *list)
+            {
+                if (state == nullptr)
+                    continue;
+
+                for (int i = 0; i < numSectionSlots; ++i)
+                    prepareSectionMeters (state->meters[(size_t) i], state->customMeters[(size_t) i]);
+
+                state->settingsGeneration = generation;
+            }
+        }
 
         seenSettingsGeneration = ~std::uint64_t {};
     }
@@ -326,48 +426,6 @@ void QuorvaneProcessor::prepareToPlay (double sampleRate, int)
     sectionRun.runSection = -1;
     sectionRun.candidate = -1;
     sectionRun.candidateSamples = 0;
-}
-
-//==============================================================================
-// The audio path. Until the measurement and gain stages are in place the block
-// passes through unchanged; the instance publishes its role and follows its
-// partner list.
-void QuorvaneProcessor::processBlock (juce::AudioBuffer<float>&, juce::MidiBuffer&)
-{
-    juce::ScopedNoDenormals noDenormals;
-    ownSlot->role.store (getRole());
-}
-
-//==============================================================================
-void QuorvaneProcessor::beginSectionAutomationBlock()
-{
-    sectionAutomationQueue.clear();
-    offsetAutomationQueue.clear();
-    sectionChangeCount = 0;
-    blockAnnounced = true;
-}
-
-void QuorvaneProcessor::pushSectionAutomationPoint (int sampleOffset, float normalisedValue)
-{
-    const auto section = juce::jlimit (0, numSectionSlots - 1, juce::roundToInt (normalisedValue * 15.0f));
-
-    if (section != editorSectionEcho.load())
-        ++sectionChangeCount;
-
-    sectionAutomationQueue.push ({ std::max (sampleOffset, 0), section });
-}
-
-void QuorvaneProcessor::pushOffsetAutomationPoint (int section, int sampleOffset, float normalisedValue)
-{
-    offsetAutomationQueue.push ({ std::max (sampleOffset, 0),
-                                  juce::jlimit (0, numSectionSlots - 1, section),
-                                  normalisedValue * 24.0f - 12.0f });
-}
-
-void QuorvaneProcessor::setHostAutomationState (int state)
-{
-    hostAutomationState.store (state);
-    hostStateReports.fetch_add (1);
 }
 
 //==============================================================================
@@ -428,126 +486,47 @@ void QuorvaneProcessor::parameterChanged (const juce::String& parameterID, float
 
 void QuorvaneProcessor::handleAsyncUpdate()
 {
+    releaseRetiredPartnerState();
+
     if (roleChangePending.exchange (false))
     {
         auto& registry = LinkRegistry::get();
         const std::lock_guard<std::mutex> lock (registry.mutex);
         registry.rebuildLinks();
     }
-}
 
-//==============================================================================
-void QuorvaneProcessor::applyMeasurementSettings (int mode, float rmsTime)
-{
-    const auto t = juce::jlimit (0.5f, 10.0f, rmsTime);
-    rmsTimeSec.store (t);
-
-    const auto m = juce::jlimit (0, 2, mode);
-
-    if (m != measMode.load() && measuringSectionIndex() < 0 && ! runHeldOpen.load())
-        measMode.store (m);
-}
-
-void QuorvaneProcessor::applyCustomWeightedRmsSettings (const CustomWeightedRmsSettings& settings,
-                                                        float rmsTime,
-                                                        std::uint64_t generation)
-{
-    auto s = settings;
-    s.normalize();
-    const auto t = juce::jlimit (0.5f, 10.0f, rmsTime);
-
+    // Starts that waited for playback.
+    if (deferredSectionStart.exchange (false))
     {
-        const std::lock_guard<std::mutex> lock (settingsMutex);
+        const auto s = deferredSectionIndex.exchange (-1);
 
-        if (customSettings == s && customSettingsGeneration.load() == generation
-            && std::abs (rmsTimeSec.load() - t) <= 0.001f)
-            return;
-
-        customSettings = s;
-        customSettingsGeneration.store (generation);
-    }
-
-    ownSlot->liveCustomRms.store (-120.0f);
-
-    if (measMode.load() == 2)
-        ownSlot->liveRmsPostGain.store (-120.0f);
-
-    applyMeasurementSettings (measMode.load(), t);
-
-    for (auto& meter : sectionCustomMeters)
-        meter.publishSettings (s, generation);
-
-    liveCustomMeter.publishSettings (s, generation);
-
-    const std::lock_guard<std::mutex> lock (analysisMutex);
-
-    for (auto& section : sections)
-    {
-        if (section.customSelfFrames == nullptr && section.customPartnerFrames == nullptr)
-            continue;
-
-        section.customSelfFrames.reset();
-        section.customPartnerFrames.reset();
-
-        if (measMode.load() == 2)
+        if (s >= 0 && s < numSectionSlots && ! sections[(size_t) s].locked.load())
         {
+            auto& section = sections[(size_t) s];
+            section.frozen.store (false);
             section.selfLufs.store (-120.0f);
             section.partnerLufs.store (-120.0f);
             section.gainDb.store (0.0f);
-            section.needsRemeasure.store (section.frozen.load());
+            section.seconds.store (0.0f);
+            resetSectionAnalysis (s, false);
+            kickSectionMeasurement (s);
         }
     }
-}
 
-void QuorvaneProcessor::cancelActiveMeasurementsForSettingsChange()
-{
-    auto& slot = *ownSlot;
-    slot.cancelMarker.store (slot.stopCounter.load());
-
-    armedSectionStart.store (false);
-    deferredSectionIndex.store (-1);
-    armedInstStart.store (false);
-    deferredSectionStart.store (false);
-    deferredInstStart.store (false);
-
-    bool anything = runHeldOpen.exchange (false);
-
-    for (int j = 0; j < numSectionSlots; ++j)
+    if (deferredInstStart.exchange (false))
     {
-        auto& own = slot.ownSections[(size_t) j];
+        instFrozen.store (false);
 
-        if (own.measuring.exchange (false))
         {
-            own.elapsedSeconds.store (0.0f);
-            anything = true;
+            const std::lock_guard<std::mutex> lock (analysisMutex);
+            instAnalysisSeconds.store (0.0f);
+            instHistory.clear();
+            renewHistoryRevision (numSectionSlots);
         }
 
-        clearSlotMeasurement (own);
-
-        auto& inst = slot.instSections[(size_t) j];
-
-        if (inst.measuring.exchange (false))
-            anything = true;
-
-        clearSlotMeasurement (inst);
+        instStartCounter.fetch_add (1);
+        instMeasuring.store (true);
     }
-
-    if (anything)
-        slot.cancelByCounter();
-}
-
-//==============================================================================
-void QuorvaneProcessor::getStateInformation (juce::MemoryBlock& destData)
-{
-    if (auto xml = parameters.copyState().createXml())
-        copyXmlToBinary (*xml, destData);
-}
-
-void QuorvaneProcessor::setStateInformation (const void* data, int sizeInBytes)
-{
-    if (auto xml = getXmlFromBinary (data, sizeInBytes))
-        if (xml->hasTagName (parameters.state.getType()))
-            parameters.replaceState (juce::ValueTree::fromXml (*xml));
 }
 
 //==============================================================================

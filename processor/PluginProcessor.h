@@ -16,6 +16,9 @@
 #include <mutex>
 #include <vector>
 
+/** True when resetting would change what a section slot holds. */
+bool slotMeasurementWouldChange (const SectionSlot& slot);
+
 /** Identifiers of the host parameters that are not per section. The Offset
     ids ("offset_A" .. "offset_P") are built where they are needed. */
 namespace ids
@@ -82,6 +85,7 @@ public:
         std::array<CustomWeightedRmsMeter, numSectionSlots> customMeters;
         int seenStopCounter = 0;
         int measuringSection = -1;
+        std::uint64_t settingsGeneration = 0;   // weighting the custom meters were given
     };
 
     /** A complete copy of the user-visible state of one instance, used by undo,
@@ -239,10 +243,45 @@ public:
     /** Target LUFS (-18 when the parameter is missing). */
     float getTargetLufs() const noexcept;
 
+    //==============================================================================
+    // Section measurement control, INST result and Learn History
+
+    /** Starts measuring a section (0..15, checked by the caller): other sections
+        stop measuring without a stop, both slots of the section are cleared and
+        the start counter moves last. Message or audio thread. */
+    void kickSectionMeasurement (int section);
+
+    /** Resets one unlocked section: result, analysis, trim, link group and
+        Offset Gain; a measurement of it that is running is cancelled. */
+    void resetSectionMeasurementNoUndo (int section);
+
+    /** Sets the link group (clamped to 0..3) of every unlocked section, with
+        one undo step when anything changes. */
+    void setAllSectionLinkGroup (int group);
+
+    /** Finishes the INST measurement of the last stop count once. */
+    void finalizeInst();
+
+    /** Clears a section's stored analysis under analysisMutex. */
+    void resetSectionAnalysis (int section, bool resetTrim);
+
+    /** Computes a section's levels, length and gain over its trim range in the
+        current measurement mode. The caller holds analysisMutex. */
+    bool recomputeSectionFromTrim (int section);
+
+    LearnHistorySnapshot getLearnHistorySnapshot (int section) const;
+    LearnHistorySnapshot getInstLearnHistorySnapshot() const;
+
+    //==============================================================================
     // Measurement settings
     void applyMeasurementSettings (int mode, float rmsTime);
     void applyCustomWeightedRmsSettings (const CustomWeightedRmsSettings& settings, float rmsTime, std::uint64_t generation);
     void cancelActiveMeasurementsForSettingsChange();
+
+    //==============================================================================
+    // Undo snapshots
+    UndoSnapshot captureSnapshot() const;
+    void pushUndoSnapshot();
 
     //==============================================================================
     juce::AudioProcessorValueTreeState parameters;
@@ -390,11 +429,36 @@ public:
     std::array<UndoSnapshot, 2> abSlots;
     int currentAB = 0;
 
-private:
-    static juce::AudioProcessorValueTreeState::ParameterLayout createParameterLayout();
     static juce::String offsetParameterId (int section);
 
+private:
+    static juce::AudioProcessorValueTreeState::ParameterLayout createParameterLayout();
+
     void renewHistoryRevision (int index) noexcept;
+
+    // Stages of processBlock (audio thread)
+    void runTransportLink (bool playing, bool wasPlaying);
+    int runSectionCommit (int target, bool playing, bool wasPlaying, bool looping, std::int64_t position, int numSamples);
+    void runVocalRunSwitch (int committed, int numSamples, bool playing);
+    void runInstMeasurement (const juce::AudioBuffer<float>& view);
+    void syncPartnersAndSettings();
+    void measureOwnSide (const juce::AudioBuffer<float>& view, double sampleRate);
+    void measureInstSide (const juce::AudioBuffer<float>& view, double sampleRate);
+    void pickUpSectionResults (double sampleRate);
+
+    std::unique_ptr<PerVocalState> makePerVocalState (std::shared_ptr<LinkSlot> slot, double sampleRate,
+                                                      const CustomWeightedRmsSettings& settings,
+                                                      std::uint64_t generation) const;
+    void cancelRunningMeasurementsForRestart();
+    void releaseRetiredPartnerState();
+
+    // Per-partner measuring state is built off the audio thread when a partner
+    // is linked and adopted by the audio thread; states it drops are handed back
+    // to be freed off the audio thread too. Both lists are guarded by partnerMutex.
+    std::vector<std::unique_ptr<PerVocalState>> preparedVocalStates;
+    std::vector<std::unique_ptr<PerVocalState>> retiredVocalStates;
+    std::vector<std::shared_ptr<LinkSlot>> retiredPartnerSlots;
+    std::uint64_t preparedSettingsGeneration = 0;           // guarded by partnerMutex
 
     std::atomic<float>* roleValue = nullptr;
     std::atomic<float>* sectionValue = nullptr;

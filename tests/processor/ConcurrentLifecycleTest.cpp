@@ -1,4 +1,4 @@
-#include "ProcessorTestUtils.h"
+#include "MeasurementHarness.h"
 
 #include <random>
 #include <thread>
@@ -51,10 +51,12 @@ TEST_F (LifecycleTest, ConcurrentConstructionAndDestructionKeepLinksConsistent)
 
     constexpr int numThreads = 4;
     std::vector<std::thread> hosts;
+    std::mutex churnedMutex;
+    std::vector<std::weak_ptr<LinkSlot>> churnedSlots;
 
     for (int t = 0; t < numThreads; ++t)
     {
-        hosts.emplace_back ([t]
+        hosts.emplace_back ([t, &churnedMutex, &churnedSlots]
         {
             std::mt19937 rng ((unsigned) t + 1);
 
@@ -84,7 +86,11 @@ TEST_F (LifecycleTest, ConcurrentConstructionAndDestructionKeepLinksConsistent)
                     r.broadcastMeasurementSettings (mine.front().get(), 0, 2.0f + (float) (rng() % 5));
 
                 for (auto& p : mine)
+                {
                     (void) p->partnerCount.load();
+                    const std::lock_guard<std::mutex> lock (churnedMutex);
+                    churnedSlots.push_back (p->ownSlot);
+                }
 
                 // Destroy in a shuffled order.
                 std::shuffle (mine.begin(), mine.end(), rng);
@@ -113,5 +119,69 @@ TEST_F (LifecycleTest, ConcurrentConstructionAndDestructionKeepLinksConsistent)
     EXPECT_EQ (vocal.ownSlot->vocalNumber.load(), 1);
     EXPECT_FALSE (inst.roleConflict.load());
     EXPECT_FALSE (vocal.roleConflict.load());
-    EXPECT_EQ (inst.ownSlot.use_count(), 2);   // its own reference and the Vocal's list
+
+    // Once the partners' audio threads have let go (they hand dropped slots back
+    // to be freed on the message thread), no slot of a destroyed instance lives on.
+    juce::AudioBuffer<float> buffer (2, 128);
+    juce::MidiBuffer midi;
+    inst.processBlock (buffer, midi);
+    vocal.processBlock (buffer, midi);
+    inst.handleUpdateNowIfNeeded();
+    vocal.handleUpdateNowIfNeeded();
+
+    for (auto& w : churnedSlots)
+        EXPECT_TRUE (w.expired());
+}
+
+// Two audio threads (the Inst and a Vocal) while the message thread starts,
+// stops, resets and cancels section measurements and reads their results.
+TEST_F (LifecycleTest, MeasurementControlRacesWithTwoAudioThreads)
+{
+    Session s (1);
+    auto& v = s.vocal();
+    std::atomic<bool> done { false };
+
+    std::thread message ([&]
+    {
+        std::mt19937 rng (7);
+
+        while (! done.load())
+        {
+            switch (rng() % 7)
+            {
+                case 0: startMeasuring (v, 0); break;
+                case 1: stopMeasuring (v); break;
+                case 2: LinkRegistry::get().cancelMeasurementsForSettingsChange(); break;
+                case 3: v.resetSectionMeasurementNoUndo (0); break;
+                case 4: (void) v.getLearnHistorySnapshot (0); (void) v.captureSnapshot(); break;
+                case 5: v.applyMeasurementSettings ((int) (rng() % 3), 1.0f + (float) (rng() % 4)); break;
+                default:
+                    s.inst->instMeasuring = true;
+                    s.inst->instStartCounter.fetch_add (1);
+                    std::this_thread::sleep_for (std::chrono::milliseconds (1));
+                    s.inst->instMeasuring = false;
+                    s.inst->instStopCounter.fetch_add (1);
+                    s.inst->finalizeInst();
+                    break;
+            }
+
+            (void) LinkRegistry::get().anyMeasurementActive();
+            std::this_thread::sleep_for (std::chrono::microseconds (300));
+        }
+    });
+
+    s.runThreaded (s.blocksFor (6.0));
+    done = true;
+    message.join();
+
+    // A final clean run still gives the expected result.
+    v.measMode = 0;
+    startMeasuring (v, 0);
+    s.run (s.blocksFor (1.0));
+    stopMeasuring (v);
+    s.run (3);
+    EXPECT_TRUE (v.sections[0].frozen.load());
+    EXPECT_NEAR (v.sections[0].gainDb.load(), 6.0f, 0.01f);
+    EXPECT_EQ (v.measuringSectionIndex(), -1);
+    EXPECT_FALSE (v.ownSlot->instSections[0].measuring.load());
 }

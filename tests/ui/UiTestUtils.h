@@ -2,6 +2,7 @@
 
 #include <juce_gui_basics/juce_gui_basics.h>
 
+#include <algorithm>
 #include <functional>
 
 namespace qvn::uitest
@@ -65,6 +66,45 @@ inline int countNear (const juce::Image& img, juce::Rectangle<int> area, juce::C
                 ++n;
         }
 
+    return n;
+}
+
+/** Counts the pixels drawn in the colour fg over bg: pixels that differ
+    clearly from bg and lie on the blend from bg to fg (anti-aliased text
+    rarely reaches its full colour). Pixels off that blend count in others. */
+inline int countBlendsOf (const juce::Image& img, juce::Rectangle<int> area, juce::Colour bg, juce::Colour fg,
+                          int* others = nullptr, int minContrast = 24)
+{
+    int n = 0, off = 0;
+    area = area.getIntersection (img.getBounds());
+    const int d[3] = { fg.getRed() - bg.getRed(), fg.getGreen() - bg.getGreen(), fg.getBlue() - bg.getBlue() };
+    int k = 0;
+    for (int i = 1; i < 3; ++i)
+        if (std::abs (d[i]) > std::abs (d[k]))
+            k = i;
+
+    for (int y = area.getY(); y < area.getBottom(); ++y)
+        for (int x = area.getX(); x < area.getRight(); ++x)
+        {
+            const auto c = img.getPixelAt (x, y);
+            const int p[3] = { c.getRed() - bg.getRed(), c.getGreen() - bg.getGreen(), c.getBlue() - bg.getBlue() };
+
+            if (std::max ({ std::abs (p[0]), std::abs (p[1]), std::abs (p[2]) }) <= minContrast)
+                continue;
+
+            const float t = d[k] != 0 ? (float) p[k] / (float) d[k] : 0.0f;
+            bool onBlend = t > 0.0f && t <= 1.05f;
+            for (int i = 0; i < 3; ++i)
+                onBlend = onBlend && std::abs ((float) p[i] - t * (float) d[i]) <= 8.0f;
+
+            if (onBlend)
+                ++n;
+            else
+                ++off;
+        }
+
+    if (others != nullptr)
+        *others = off;
     return n;
 }
 

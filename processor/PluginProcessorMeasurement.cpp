@@ -1,0 +1,648 @@
+// The audio path and the section measurements that run between a Vocal
+// instance and the Inst instance, plus the measurement settings that all
+// linked instances share.
+
+#include "processor/PluginProcessor.h"
+
+#include "processor/LinkRegistry.h"
+
+#include <cmath>
+
+namespace
+{
+/** Publishes one side of a finished section measurement: the level and the
+    lists first, `done` after them, then the measuring flag goes. */
+void finalizeIntegration (SectionSlot& slot, LoudnessMeter& meter, CustomWeightedRmsMeter* custom)
+{
+    slot.lufs.store (meter.getIntegratedLUFS());
+    slot.history.store (std::make_shared<const SectionSlot::History> (meter.getBlockEnergies()));
+
+    auto frames = std::make_shared<SectionSlot::Frames> (meter.getRecordedFrames());
+    const auto current = meter.getCurrentFrame();
+
+    if (current.numSamples > 0)
+        frames->push_back (current);
+
+    slot.frames.store (std::move (frames));
+
+    if (custom != nullptr)
+    {
+        auto customFrames = std::make_shared<SectionSlot::CustomFrames> (custom->getRecordedFrames());
+        const auto currentCustom = custom->getCurrentFrame();
+
+        if (currentCustom.numSamples > 0)
+            customFrames->push_back (currentCustom);
+
+        slot.customFrames.store (std::move (customFrames));
+    }
+    else
+    {
+        slot.customFrames.store (nullptr);
+    }
+
+    slot.done.store (true);
+    slot.measuring.store (false);
+}
+
+float secondsOf (std::int64_t samples, double sampleRate)
+{
+    return sampleRate > 0.0 ? (float) ((double) samples / sampleRate) : 0.0f;
+}
+
+bool contains (const std::vector<std::shared_ptr<LinkSlot>>& list, const LinkSlot* slot)
+{
+    for (auto& s : list)
+        if (s.get() == slot)
+            return true;
+
+    return false;
+}
+} // namespace
+
+//==============================================================================
+void QuorvaneProcessor::processBlock (juce::AudioBuffer<float>& buffer, juce::MidiBuffer&)
+{
+    juce::ScopedNoDenormals noDenormals;
+
+    auto view = getBusBuffer (buffer, true, 0);
+    const auto n = view.getNumSamples();
+    const auto sampleRate = preparedSampleRate;
+
+    const auto role = getRole();
+    ownSlot->role.store (role);
+
+    const auto resetCount = ownSlot->meterResetCounter.load();
+
+    if (resetCount != seenMeterResetCounter)
+        seenMeterResetCounter = resetCount;
+
+    uiCommitThisBlock = false;
+
+    const auto maxSection = std::max (numSections.load(), 1) - 1;
+    const auto target = juce::jlimit (0, maxSection, sectionValue != nullptr ? juce::roundToInt (sectionValue->load()) : 0);
+
+    bool playing = false, looping = false;
+    std::int64_t position = -1;
+
+    if (auto* playHead = getPlayHead())
+    {
+        if (const auto info = playHead->getPosition())
+        {
+            playing = info->getIsPlaying();
+            looping = info->getIsLooping();
+
+            if (const auto samples = info->getTimeInSamples())
+            {
+                position = *samples;
+                playHeadSeen.store (true);
+            }
+        }
+    }
+
+    const bool wasPlaying = hostPlaying.exchange (playing);
+
+    if (wasPlaying && ! playing && offsetRevertMask.load() != 0)
+        triggerAsyncUpdate();
+
+    runTransportLink (playing, wasPlaying);
+
+    const auto committed = runSectionCommit (target, playing, wasPlaying, looping, position, n);
+
+    if (role == 2)
+        runVocalRunSwitch (committed, n, playing);
+    else
+        sectionRun.runSection = committed;
+
+    if (role == 1)
+        runInstMeasurement (view);
+
+    syncPartnersAndSettings();
+
+    if (role == 2 && sectionRun.runSection >= 0)
+        ownSlot->currentSection.store (sectionRun.runSection);
+
+    if (role == 2)
+    {
+        measureOwnSide (view, sampleRate);
+        pickUpSectionResults (sampleRate);
+    }
+    else if (role == 1)
+    {
+        measureInstSide (view, sampleRate);
+    }
+
+    blockAnnounced = false;
+}
+
+//==============================================================================
+void QuorvaneProcessor::runTransportLink (bool playing, bool wasPlaying)
+{
+    if (playing == wasPlaying || ! linkMeasurementToTransport.load())
+        return;
+
+    if (playing)
+    {
+        if (armedSectionStart.exchange (false))
+        {
+            deferredSectionStart.store (true);
+            triggerAsyncUpdate();
+        }
+
+        if (armedInstStart.exchange (false))
+        {
+            deferredInstStart.store (true);
+            triggerAsyncUpdate();
+        }
+
+        return;
+    }
+
+    if (measuringSectionIndex() >= 0 || runHeldOpen.load())
+    {
+        runHeldOpen.store (false);
+        ownSlot->stopCounter.fetch_add (1);
+    }
+
+    if (instMeasuring.exchange (false))
+        instStopCounter.fetch_add (1);
+}
+
+//==============================================================================
+std::unique_ptr<QuorvaneProcessor::PerVocalState> QuorvaneProcessor::makePerVocalState (std::shared_ptr<LinkSlot> slot,
+                                                                                       double sampleRate,
+                                                                                       const CustomWeightedRmsSettings& settings,
+                                                                                       std::uint64_t generation) const
+{
+    auto state = std::make_unique<PerVocalState>();
+    state->slot = std::move (slot);
+
+    for (int i = 0; i < numSectionSlots; ++i)
+    {
+        state->meters[(size_t) i].prepare (sampleRate, 2, 0.4);
+        state->customMeters[(size_t) i].prepare (sampleRate, 2, settings, generation);
+        state->customMeters[(size_t) i].setRecordFrames (true);
+    }
+
+    state->settingsGeneration = generation;
+    return state;
+}
+
+void QuorvaneProcessor::syncPartnersAndSettings()
+{
+    const auto partnerGen = partnerGeneration.load();
+    const auto settingsGen = customSettingsGeneration.load();
+
+    if (partnerGen == seenPartnerGeneration && settingsGen == seenSettingsGeneration)
+        return;
+
+    const bool partnersChanged = partnerGen != seenPartnerGeneration;
+    const bool settingsChanged = settingsGen != seenSettingsGeneration;
+
+    // Entries for new partners were built off the audio thread when the links
+    // changed; adopting them moves pointers only. Dropped entries and slots go
+    // back under the same lock to be freed off the audio thread.
+    std::unique_lock<std::mutex> partnerLock (partnerMutex);
+
+    for (auto& s : audioPartnerSlots)
+        retiredPartnerSlots.push_back (std::move (s));
+
+    audioPartnerSlots.clear();
+
+    for (auto& s : partnerSlots)
+        audioPartnerSlots.push_back (s);
+
+    if (partnersChanged)
+    {
+        size_t kept = 0;
+
+        for (size_t i = 0; i < perVocalStates.size(); ++i)
+        {
+            if (contains (audioPartnerSlots, perVocalStates[i]->slot.get()))
+                perVocalStates[kept++] = std::move (perVocalStates[i]);
+            else
+                retiredVocalStates.push_back (std::move (perVocalStates[i]));
+        }
+
+        perVocalStates.resize (kept);
+
+        for (auto& slot : audioPartnerSlots)
+        {
+            bool present = false;
+
+            for (auto& state : perVocalStates)
+                present = present || state->slot == slot;
+
+            if (present)
+                continue;
+
+            std::unique_ptr<PerVocalState> state;
+
+            for (auto& prepared : preparedVocalStates)
+            {
+                if (prepared != nullptr && prepared->slot == slot)
+                {
+                    state = std::move (prepared);
+                    break;
+                }
+            }
+
+            if (state == nullptr)
+            {
+                // Not prepared ahead (should not happen): build it here.
+                CustomWeightedRmsSettings settings;
+                {
+                    const std::lock_guard<std::mutex> settingsLock (settingsMutex);
+                    settings = customSettings;
+                }
+                state = makePerVocalState (slot, preparedSampleRate, settings, settingsGen);
+            }
+
+            // A new entry never joins a measurement that is already running.
+            state->seenStartCounter = slot->startCounter.load();
+            state->seenStopCounter = slot->stopCounter.load();
+            state->measuringSection = -1;
+            perVocalStates.push_back (std::move (state));
+        }
+
+        preparedVocalStates.erase (std::remove (preparedVocalStates.begin(), preparedVocalStates.end(), nullptr),
+                                   preparedVocalStates.end());
+    }
+
+    const bool anythingRetired = ! retiredPartnerSlots.empty() || ! retiredVocalStates.empty();
+    partnerLock.unlock();
+
+    if (anythingRetired)
+        triggerAsyncUpdate();
+
+    CustomWeightedRmsSettings settings;
+
+    if (settingsChanged || partnersChanged)
+    {
+        const std::lock_guard<std::mutex> settingsLock (settingsMutex);
+        settings = customSettings;
+    }
+
+    seenPartnerGeneration = partnerGen;
+    seenSettingsGeneration = settingsGen;
+
+    for (auto& state : perVocalStates)
+    {
+        if (settingsChanged || state->settingsGeneration != settingsGen)
+        {
+            for (auto& meter : state->customMeters)
+                meter.publishSettings (settings, settingsGen);
+
+            state->settingsGeneration = settingsGen;
+        }
+    }
+}
+
+//==============================================================================
+void QuorvaneProcessor::measureOwnSide (const juce::AudioBuffer<float>& view, double sampleRate)
+{
+    auto& slot = *ownSlot;
+
+    // Stop
+    const auto stop = slot.stopCounter.load();
+
+    if (stop != seenStopCounter)
+    {
+        seenStopCounter = stop;
+        const auto s = ownMeasuringSection;
+
+        if (s >= 0)
+        {
+            auto& own = slot.ownSections[(size_t) s];
+
+            if (slot.cancelMarker.load() == stop)
+            {
+                clearSlotMeasurement (own);
+                own.measuring.store (false);
+            }
+            else
+            {
+                finalizeIntegration (own, sectionMeters[(size_t) s], &sectionCustomMeters[(size_t) s]);
+            }
+
+            ownMeasuringSection = -1;
+        }
+        else if (slot.startCounter.load() == seenStartCounter)
+        {
+            const auto m = slot.measuringSection.load();
+
+            if (m >= 0 && m < numSectionSlots)
+            {
+                slot.ownSections[(size_t) m].measuring.store (false);
+                slot.ownSections[(size_t) m].elapsedSeconds.store (0.0f);
+            }
+        }
+    }
+
+    // Start
+    const auto start = slot.startCounter.load();
+
+    if (start != seenStartCounter)
+    {
+        seenStartCounter = start;
+        const auto s = slot.measuringSection.load();
+
+        if (s >= 0 && s < numSectionSlots && slot.ownSections[(size_t) s].measuring.load())
+        {
+            ownMeasuringSection = s;
+            sectionMeters[(size_t) s].resetGating();
+            sectionCustomMeters[(size_t) s].resetMeasurement();
+            auto& own = slot.ownSections[(size_t) s];
+            own.history.store (nullptr);
+            own.frames.store (nullptr);
+            own.customFrames.store (nullptr);
+        }
+    }
+
+    // Feed
+    const auto s = ownMeasuringSection;
+
+    if (s >= 0 && s != sectionRun.runSection)
+    {
+        // A measured section that is not the run's section is cancelled: the
+        // Inst side discards its part too.
+        auto& own = slot.ownSections[(size_t) s];
+        own.measuring.store (false);
+        own.elapsedSeconds.store (0.0f);
+        ownMeasuringSection = -1;
+        slot.cancelByCounter();
+    }
+    else if (s >= 0)
+    {
+        auto& meter = sectionMeters[(size_t) s];
+        meter.setFramesEnabled (true);
+        meter.processBlock (view);
+        sectionCustomMeters[(size_t) s].processBlock (view);
+        slot.ownSections[(size_t) s].elapsedSeconds.store (secondsOf (meter.getSamplesProcessed(), sampleRate));
+    }
+}
+
+void QuorvaneProcessor::measureInstSide (const juce::AudioBuffer<float>& view, double sampleRate)
+{
+    for (auto& entry : perVocalStates)
+    {
+        auto& e = *entry;
+        auto& p = *e.slot;
+
+        const auto stop = p.stopCounter.load();
+
+        if (stop != e.seenStopCounter)
+        {
+            e.seenStopCounter = stop;
+            const auto s = e.measuringSection;
+
+            if (s >= 0)
+            {
+                auto& inst = p.instSections[(size_t) s];
+
+                if (p.cancelMarker.load() == stop)
+                {
+                    clearSlotMeasurement (inst);
+                    inst.measuring.store (false);
+                }
+                else
+                {
+                    finalizeIntegration (inst, e.meters[(size_t) s], &e.customMeters[(size_t) s]);
+                }
+
+                e.measuringSection = -1;
+            }
+            else
+            {
+                const auto m = p.measuringSection.load();
+
+                if (m >= 0 && m < numSectionSlots)
+                {
+                    p.instSections[(size_t) m].measuring.store (false);
+                    p.instSections[(size_t) m].elapsedSeconds.store (0.0f);
+                }
+            }
+        }
+
+        const auto start = p.startCounter.load();
+
+        if (start != e.seenStartCounter)
+        {
+            e.seenStartCounter = start;
+            const auto s = p.measuringSection.load();
+
+            if (s >= 0 && s < numSectionSlots && p.ownSections[(size_t) s].measuring.load())
+            {
+                e.measuringSection = s;
+                e.meters[(size_t) s].resetGating();
+                e.customMeters[(size_t) s].resetMeasurement();
+                auto& inst = p.instSections[(size_t) s];
+                clearSlotMeasurement (inst);
+                inst.measuring.store (true);
+            }
+        }
+
+        if (const auto s = e.measuringSection; s >= 0)
+        {
+            auto& meter = e.meters[(size_t) s];
+            meter.setFramesEnabled (true);
+            meter.processBlock (view);
+            e.customMeters[(size_t) s].processBlock (view);
+            p.instSections[(size_t) s].elapsedSeconds.store (secondsOf (meter.getSamplesProcessed(), sampleRate));
+        }
+    }
+}
+
+void QuorvaneProcessor::pickUpSectionResults (double sampleRate)
+{
+    auto& slot = *ownSlot;
+
+    for (int i = 0; i < numSectionSlots; ++i)
+    {
+        auto& section = sections[(size_t) i];
+        auto& own = slot.ownSections[(size_t) i];
+        auto& inst = slot.instSections[(size_t) i];
+
+        if (section.frozen.load() || section.locked.load() || ! own.done.load() || ! inst.done.load())
+            continue;
+
+        const auto ownHistory = own.history.load();
+        const auto instHistory_ = inst.history.load();
+
+        std::unique_lock<std::mutex> lock (analysisMutex, std::try_to_lock);
+
+        if (! lock.owns_lock())
+            continue;
+
+        if (ownHistory != nullptr && instHistory_ != nullptr && ! ownHistory->empty() && ! instHistory_->empty())
+        {
+            const auto elapsed = own.elapsedSeconds.load();
+            section.analysisSeconds.store (elapsed > 0.05f ? elapsed
+                                                           : secondsOf (sectionMeters[(size_t) i].getSamplesProcessed(), sampleRate));
+            section.selfHistory = *ownHistory;
+            section.partnerHistory = *instHistory_;
+            section.selfFrames = own.frames.load();
+            section.partnerFrames = inst.frames.load();
+            section.customSelfFrames = own.customFrames.load();
+            section.customPartnerFrames = inst.customFrames.load();
+            recomputeSectionFromTrim (i);
+        }
+        else if (! section.selfHistory.empty() && ! section.partnerHistory.empty())
+        {
+            recomputeSectionFromTrim (i);
+        }
+        else
+        {
+            own.done.store (false);
+            inst.done.store (false);
+        }
+
+        renewHistoryRevision (i);
+    }
+}
+
+//==============================================================================
+void QuorvaneProcessor::cancelRunningMeasurementsForRestart()
+{
+    // The meters are about to be prepared again, which throws away what a
+    // running measurement has gathered. Publishing the rest would give a result
+    // over part of the run (and, on the Inst side, over a different stretch of
+    // time than the Vocal's), so the run is cancelled on both sides instead.
+    if (ownMeasuringSection >= 0)
+    {
+        auto& own = ownSlot->ownSections[(size_t) ownMeasuringSection];
+        own.measuring.store (false);
+        own.elapsedSeconds.store (0.0f);
+        ownSlot->cancelByCounter();
+    }
+
+    runHeldOpen.store (false);
+
+    for (auto& entry : perVocalStates)
+    {
+        if (entry->measuringSection >= 0)
+        {
+            entry->slot->cancelByCounter();
+            entry->measuringSection = -1;
+        }
+    }
+}
+
+//==============================================================================
+void QuorvaneProcessor::applyMeasurementSettings (int mode, float rmsTime)
+{
+    const auto t = juce::jlimit (0.5f, 10.0f, rmsTime);
+    const auto previous = rmsTimeSec.exchange (t);
+
+    const auto recomputeFrozen = [this]
+    {
+        const std::lock_guard<std::mutex> lock (analysisMutex);
+
+        for (int i = 0; i < numSectionSlots; ++i)
+            if (sections[(size_t) i].frozen.load())
+                recomputeSectionFromTrim (i);
+    };
+
+    if (std::abs (t - previous) > 0.001f)
+    {
+        const auto current = measMode.load();
+
+        if (current == 1 || current == 2)
+            recomputeFrozen();
+    }
+
+    const auto m = juce::jlimit (0, 2, mode);
+
+    if (m != measMode.load() && measuringSectionIndex() < 0 && ! runHeldOpen.load())
+    {
+        measMode.store (m);
+        recomputeFrozen();
+    }
+}
+
+void QuorvaneProcessor::applyCustomWeightedRmsSettings (const CustomWeightedRmsSettings& settings,
+                                                        float rmsTime,
+                                                        std::uint64_t generation)
+{
+    auto s = settings;
+    s.normalize();
+    const auto t = juce::jlimit (0.5f, 10.0f, rmsTime);
+
+    {
+        const std::lock_guard<std::mutex> lock (settingsMutex);
+
+        if (customSettings == s && customSettingsGeneration.load() == generation
+            && std::abs (rmsTimeSec.load() - t) <= 0.001f)
+            return;
+
+        customSettings = s;
+        customSettingsGeneration.store (generation);
+    }
+
+    ownSlot->liveCustomRms.store (-120.0f);
+
+    if (measMode.load() == 2)
+        ownSlot->liveRmsPostGain.store (-120.0f);
+
+    applyMeasurementSettings (measMode.load(), t);
+
+    for (auto& meter : sectionCustomMeters)
+        meter.publishSettings (s, generation);
+
+    liveCustomMeter.publishSettings (s, generation);
+
+    const std::lock_guard<std::mutex> lock (analysisMutex);
+
+    for (auto& section : sections)
+    {
+        if (section.customSelfFrames == nullptr && section.customPartnerFrames == nullptr)
+            continue;
+
+        section.customSelfFrames.reset();
+        section.customPartnerFrames.reset();
+
+        if (measMode.load() == 2)
+        {
+            section.selfLufs.store (-120.0f);
+            section.partnerLufs.store (-120.0f);
+            section.gainDb.store (0.0f);
+            section.needsRemeasure.store (section.frozen.load());
+        }
+    }
+}
+
+void QuorvaneProcessor::cancelActiveMeasurementsForSettingsChange()
+{
+    auto& slot = *ownSlot;
+    slot.cancelMarker.store (slot.stopCounter.load());
+
+    armedSectionStart.store (false);
+    deferredSectionIndex.store (-1);
+    armedInstStart.store (false);
+    deferredSectionStart.store (false);
+    deferredInstStart.store (false);
+
+    bool anything = runHeldOpen.exchange (false);
+
+    for (int j = 0; j < numSectionSlots; ++j)
+    {
+        auto& own = slot.ownSections[(size_t) j];
+
+        if (own.measuring.exchange (false))
+        {
+            own.elapsedSeconds.store (0.0f);
+            anything = true;
+        }
+
+        clearSlotMeasurement (own);
+
+        auto& inst = slot.instSections[(size_t) j];
+
+        if (inst.measuring.exchange (false))
+            anything = true;
+
+        clearSlotMeasurement (inst);
+    }
+
+    if (anything)
+        slot.cancelByCounter();
+}

@@ -1,0 +1,83 @@
+// Counts heap allocations made on the calling thread while a flag is set, to
+// show that linking a new partner costs the audio thread no allocation.
+
+#include "MeasurementHarness.h"
+
+#include <cstdlib>
+#include <new>
+
+namespace
+{
+thread_local bool counting = false;
+thread_local int allocations = 0;
+
+struct CountScope
+{
+    CountScope() { allocations = 0; counting = true; }
+    ~CountScope() { counting = false; }
+};
+} // namespace
+
+void* operator new (std::size_t size)
+{
+    if (counting)
+        ++allocations;
+
+    if (auto* p = std::malloc (size == 0 ? 1 : size))
+        return p;
+
+    throw std::bad_alloc();
+}
+
+void* operator new[] (std::size_t size) { return operator new (size); }
+void operator delete (void* p) noexcept { std::free (p); }
+void operator delete[] (void* p) noexcept { std::free (p); }
+void operator delete (void* p, std::size_t) noexcept { std::free (p); }
+void operator delete[] (void* p, std::size_t) noexcept { std::free (p); }
+
+using namespace qvn::test;
+
+TEST (RealtimeAllocation, AdoptingANewPartnerDoesNotAllocateOnTheAudioThread)
+{
+    juce::ScopedJuceInitialiser_GUI juceInit;
+    Session s (1);
+    s.run (5);
+
+    auto second = std::make_unique<QuorvaneProcessor>();
+    second->prepareToPlay (48000.0, 480);
+    setRole (*second, 2); // relinks on this (message) thread
+
+    juce::AudioBuffer<float> buffer (2, 480);
+    juce::MidiBuffer midi;
+    fillSine (buffer, 0, 48000.0, -20.0f);
+
+    {
+        CountScope scope;
+        s.inst->processBlock (buffer, midi);
+        s.vocal().processBlock (buffer, midi);
+        second->processBlock (buffer, midi);
+        EXPECT_EQ (allocations, 0);
+    }
+
+    EXPECT_EQ (s.inst->partnerCount.load(), 2);
+
+    // The new partner's measurement runs against the adopted state.
+    s.vocals.push_back (std::move (second));
+    s.run (2);
+    startMeasuring (*s.vocals.back(), 0);
+    s.run (s.blocksFor (1.0));
+    stopMeasuring (*s.vocals.back());
+    s.run (3);
+    EXPECT_NEAR (s.vocals.back()->sections[0].gainDb.load(), 6.0f, 0.01f);
+
+    // Steady state without measurements allocates nothing either.
+    {
+        CountScope scope;
+        for (int i = 0; i < 50; ++i)
+        {
+            s.inst->processBlock (buffer, midi);
+            s.vocal().processBlock (buffer, midi);
+        }
+        EXPECT_EQ (allocations, 0);
+    }
+}
