@@ -329,6 +329,17 @@ inline float stringWidth (const juce::Font& font, const juce::String& text)
     return w;
 }
 
+/** What a framework measurement of text in this font misses because it
+    measures missing characters with the face's empty box: add it to a
+    width the framework computed with Font::getStringWidth. */
+inline int fallbackWidthCorrection (const juce::Font& font, const juce::String& text)
+{
+    if (! needsFallback (font, text))
+        return 0;
+
+    return juce::roundToInt (stringWidth (font, text)) - font.getStringWidth (text);
+}
+
 /** Lays the runs out on one line at baseline 0 starting at x 0. */
 inline void addRunsAsLine (juce::GlyphArrangement& ga, const juce::Array<TextRun>& runs)
 {

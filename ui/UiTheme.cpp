@@ -524,6 +524,13 @@ void SettingsMenuLF::getIdealPopupMenuItemSize (const juce::String& text, bool i
         return;
     }
 
+    // The framework measured the text with the menu font alone; characters
+    // that font lacks are drawn from another face and have other widths.
+    auto measured = getPopupMenuFont();
+    if (standardMenuItemHeight > 0 && measured.getHeight() > (float) standardMenuItemHeight / 1.3f)
+        measured = measured.withHeight ((float) standardMenuItemHeight / 1.3f);
+    idealWidth += qvn::compat::fallbackWidthCorrection (measured, text);
+
     idealHeight = juce::jmax (idealHeight, 28);
     idealWidth += 28;
 }

@@ -281,11 +281,27 @@ TEST_F (LookFixture, MenuItemSizes)
         EXPECT_EQ (w, bw + 28);
         EXPECT_EQ (h, juce::jmax (bh, 28));
 
+        EXPECT_EQ (qvn::compat::fallbackWidthCorrection (lf.getPopupMenuFont(), text), 0);
         lf.baseIdealSize (text, true, stdHeight, bw, bh);
         lf.getIdealPopupMenuItemSize (text, true, stdHeight, w, h);
         EXPECT_EQ (h, 9);
         EXPECT_EQ (w, bw);
     }
+}
+
+// JUCE 7 measures characters the menu font lacks with its empty box; the
+// ideal width uses the widths of the faces that draw them.
+TEST_F (LookFixture, MenuItemWidthOfTextTheMenuFontLacks)
+{
+    MenuLF lf;
+    const auto text = juce::String::fromUTF8 ("\xe3\x82\xba\xe3\x83\xbc\xe3\x83\xa0 Zoom");
+    int w = 0, h = 0;
+    lf.getIdealPopupMenuItemSize (text, false, 0, w, h);
+
+    const auto f = lf.getPopupMenuFont();
+    const int baseHeight = juce::roundToInt (f.getHeight() * 1.3f);
+    EXPECT_NEAR ((float) (w - 28 - 2 * baseHeight), qvn::compat::stringWidth (f, text), 1.0f);
+    EXPECT_NE (juce::roundToInt (qvn::compat::stringWidth (f, text)), f.getStringWidth (text));
 }
 
 TEST_F (LookFixture, MenuItemHighlightOnlyWhenActive)

@@ -427,6 +427,43 @@ TEST_F (WidgetFixture, MeasureButtonDotFollowsThePulse)
     EXPECT_EQ (argb (render (b), 4, 17), qvn::theme::kOrangeCol.getARGB());
 }
 
+// 40 px wide with a long caption: avail = 39 - D - 15; the font shrinks in
+// proportion but not below 8 px (the caption then overflows).
+TEST_F (WidgetFixture, MeasureButtonShrinksALongCaptionToAtLeast8Px)
+{
+    ProgressButton b;
+    b.setButtonText ("STOPS WITH PLAYBACK");
+    b.setBounds (0, 0, 40, 34);
+    b.setVisible (true);
+    b.isMeasuring = true;
+    b.pulse = 1.0f;
+
+    auto capHeight = [] (float fontHeight)
+    {
+        juce::GlyphArrangement ga;
+        ga.addLineOfText (FlatLookAndFeel::dinFont (fontHeight, juce::Font::bold), "H", 0.0f, 0.0f);
+        juce::Path p;
+        ga.createPath (p);
+        return p.getBounds().getHeight();
+    };
+
+    // Ink of the black text between the rows the dot cannot reach.
+    auto img = render (b);
+    int top = -1, bottom = -1;
+    for (int y = 0; y < 34; ++y)
+        for (int x = 0; x < 40; ++x)
+            if (img.getPixelAt (x, y).getAlpha() == 255 && img.getPixelAt (x, y).getPerceivedBrightness() < 0.25f)
+            {
+                if (top < 0)
+                    top = y;
+                bottom = y;
+            }
+
+    ASSERT_GE (top, 0);
+    EXPECT_NEAR ((float) (bottom - top + 1), capHeight (8.0f), 1.5f);
+    EXPECT_LT ((float) (bottom - top + 1), capHeight (15.0f) - 3.0f);
+}
+
 TEST_F (WidgetFixture, MeasureButtonIdleFaceAndProgressOverlay)
 {
     ProgressButton b;

@@ -490,3 +490,26 @@ TEST_F (GuiFixture, AMissingGlyphIsDrawnFromAFallbackFace)
 
     EXPECT_GT (qvn::compat::stringWidth (FlatLookAndFeel::dinFont (20.0f), bullet), 5.0f);
 }
+
+TEST_F (GuiFixture, FittedTextWithFallbackWrapsOntoSeveralLines)
+{
+    const auto text = juce::String::fromUTF8 ("VOCAL \xe2\x97\x8f LEAD \xe2\x97\x8f CHORUS \xe2\x97\x8f HARMONY");
+    auto img = paintInto (90, 60, [&] (juce::Graphics& g)
+    {
+        g.setColour (juce::Colours::white);
+        g.setFont (FlatLookAndFeel::dinFont (14.0f, juce::Font::bold));
+        qvn::compat::drawFittedText (g, text, { 0, 0, 90, 60 }, juce::Justification::centred, 3);
+    });
+
+    // Ink in three bands of rows, all of it inside the area.
+    int linesWithInk = 0;
+    bool inLine = false;
+    for (int y = 0; y < 60; ++y)
+    {
+        const bool ink = countNear (img, { 0, y, 90, 1 }, juce::Colours::white, 100) > 0;
+        if (ink && ! inLine)
+            ++linesWithInk;
+        inLine = ink;
+    }
+    EXPECT_EQ (linesWithInk, 3);
+}

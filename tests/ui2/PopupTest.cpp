@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "settings/OffsetTarget.h"
 #include "tests/ui2/Ui2TestSupport.h"
 #include "ui/ConfirmDialog.h"
 #include "ui/OffsetTargetEditPopup.h"
@@ -287,10 +288,11 @@ TEST_F (Popups, RangePopupWithoutCallbackOrBoxIsHarmless)
 //==============================================================================
 namespace
 {
-// The owner's validator: refuses a name already taken (ignoring case).
-bool nameIsFree (const juce::String& name, const juce::StringArray& taken)
+// The validator the editor gives the popup: the shared name rule against the
+// other targets.
+std::vector<qvn::OffsetTarget> existingTargets()
 {
-    return name.trim().isNotEmpty() && ! taken.contains (name.trim(), true);
+    return { { "Pop", -2.0f, 2.0f }, { "Ballad", -4.0f, 0.0f } };
 }
 } // namespace
 
@@ -298,11 +300,11 @@ TEST_F (Popups, OffsetTargetRefusedNameKeepsPopupOpenAndMarksField)
 {
     Host host;
     auto popup = host.launch (makeTargetPopup ({}, -2.0f, 2.0f, false));
-    const juce::StringArray targets { "Pop", "Ballad" };
+    const auto targets = existingTargets();
     std::vector<juce::String> accepted;
     popup->onCommit = [&] (const juce::String& name, float, float)
     {
-        if (! nameIsFree (name, targets))
+        if (! qvn::isValidOffsetTargetName (name, targets, -1))
             return false;
         accepted.push_back (name);
         return true;
@@ -319,6 +321,18 @@ TEST_F (Popups, OffsetTargetRefusedNameKeepsPopupOpenAndMarksField)
     EXPECT_EQ (popup->nameField.findColour (juce::TextEditor::focusedOutlineColourId), juce::Colour (0xffcc4444));
     EXPECT_EQ (popup->nameField.getText(), "pop") << "typed values stay";
 
+    // Other names the rule refuses keep it open too.
+    for (auto* refusedName : { "None", "  ", "BALLAD" })
+    {
+        replaceText (popup->nameField, refusedName);
+        popup->okButton.triggerClick();
+        pump();
+        ASSERT_FALSE (host.closed()) << refusedName;
+    }
+    replaceText (popup->nameField, "pop");
+    popup->okButton.triggerClick();
+    pump();
+
     type (popup->nameField, "s"); // one character restores the normal outline
     pump();
     EXPECT_EQ (popup->nameField.findColour (juce::TextEditor::outlineColourId), juce::Colour (0xff242b26));
@@ -328,6 +342,26 @@ TEST_F (Popups, OffsetTargetRefusedNameKeepsPopupOpenAndMarksField)
     pump();
     ASSERT_EQ (accepted.size(), 1u);
     EXPECT_EQ (accepted[0], "pops");
+    EXPECT_TRUE (host.closed());
+}
+
+TEST_F (Popups, OffsetTargetEditingKeepsItsOwnNameWhateverTheCase)
+{
+    Host host;
+    auto popup = host.launch (makeTargetPopup ("Pop", -2.0f, 2.0f, true));
+    const auto targets = existingTargets();
+    juce::String stored;
+    popup->onCommit = [&] (const juce::String& name, float, float)
+    {
+        if (! qvn::isValidOffsetTargetName (name, targets, 0)) // the edited entry is skipped
+            return false;
+        stored = name;
+        return true;
+    };
+    replaceText (popup->nameField, "POP");
+    pressKey (popup->nameField, juce::KeyPress::returnKey);
+    pump();
+    EXPECT_EQ (stored, "POP");
     EXPECT_TRUE (host.closed());
 }
 

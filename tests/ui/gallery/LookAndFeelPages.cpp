@@ -199,7 +199,9 @@ QVN_GALLERY_PAGE ("02_lookandfeels", [] (const PageContext& ctx)
                                        { S::buttonOver, true, true }, { S::buttonNormal, true, false }, { S::buttonNormal, false, false } })
         page->add (stateName (state, on, enabled), button (targetLf, "TARGET", state, on, enabled), 96, 24, 110);
     const auto jpTarget = juce::String::fromUTF8 ("\xe3\x83\x90\xe3\x83\xa9\xe3\x83\xbc\xe3\x83\x89");
-    page->add ("Japanese target name", button (targetLf, jpTarget, S::buttonNormal, true), 96, 24, 130);
+    auto& jpTargetButton = page->add ("Japanese target name", button (targetLf, jpTarget, S::buttonNormal, true), 96, 24, 130);
+    page->probe ({ "Japanese target name", Probe::face, page->inPage (jpTargetButton, { 6, 2, 72, 20 }), juce::Colour (0xff1f3833),
+                   jpTarget, "IBM Plex Sans JP", true, 12.0f });
     page->add ("24 px: caret only", button (targetLf, "TARGET", S::buttonNormal), 24, 24, 110);
 
     auto& menuLf = page->lookAndFeel<SettingsMenuLF>();
@@ -218,6 +220,22 @@ QVN_GALLERY_PAGE ("02_lookandfeels", [] (const PageContext& ctx)
     const int menuWidth = 300;
     auto& menuCell = page->add ("popup menu rows", menu (menuLf, rows, menuWidth), menuWidth, menuHeight (menuLf, rows), 320);
     page->probe ({ "menu background", Probe::colour, { menuCell.getRight() - 5, menuCell.getY() + 3, 2, 2 }, kPanelCol });
+
+    // A Japanese menu row is drawn in IBM Plex Sans JP 14 after a 14 px tick column.
+    if (ctx.japanese)
+    {
+        int y = menuLf.getPopupMenuBorderSize();
+        for (size_t i = 0; i < 3; ++i)
+        {
+            int w = 0, h = 0;
+            menuLf.getIdealPopupMenuItemSize (rows[i].text, rows[i].separator, 22, w, h);
+            y += h;
+        }
+        int w = 0, h = 0;
+        menuLf.getIdealPopupMenuItemSize (rows[3].text, false, 22, w, h);
+        page->probe ({ "Japanese menu row", Probe::face, { menuCell.getX() + 13 + 14 + 4, menuCell.getY() + y + 1, 150, h - 2 },
+                       kPanelCol, rows[3].text, "IBM Plex Sans JP", false, 14.0f });
+    }
 
     auto& calloutLf = page->lookAndFeel<SquareCallOutBoxLF>();
     page->add ("square call-out box", std::make_unique<CallOutDemo> (calloutLf, ctx.text ("Chorus", "\xe3\x82\xb5\xe3\x83\x93"), "-24.0"), 240, 100, 260);

@@ -83,6 +83,47 @@ OffsetTargetEditPopup::Strings targetStrings (const PageContext& ctx, bool exist
     return s;
 }
 
+// A popup shown as the editor shows it: the owned content of a call-out box in
+// the square look, without an arrow, placed under the range pill it edits.
+class CallOutHost : public juce::Component
+{
+public:
+    CallOutHost (std::unique_ptr<juce::Component> popup, int w, int h) : content (std::move (popup))
+    {
+        setSize (w, h);
+        anchor = { w / 2 - 55, 6, 110, 16 };
+        box = std::make_unique<juce::CallOutBox> (*content, anchor, this);
+        box->setLookAndFeel (&look);
+        box->setArrowSize (0.0f);
+        box->updatePosition (anchor, getLocalBounds());
+    }
+
+    ~CallOutHost() override
+    {
+        box->setLookAndFeel (nullptr);
+        box.reset();
+        content.reset();
+    }
+
+    void paint (juce::Graphics& g) override
+    {
+        g.fillAll (qvn::theme::kCardCol);
+        g.setColour (juce::Colour (0xf2171c22));
+        g.fillRoundedRectangle (anchor.toFloat(), 4.0f);
+        g.setColour (juce::Colours::white.withAlpha ((juce::uint8) 0x8c));
+        g.drawRoundedRectangle (anchor.toFloat().reduced (0.5f), 4.0f, 1.0f);
+        g.setColour (qvn::theme::kMutedCol);
+        g.setFont (FlatLookAndFeel::font (10.0f, juce::Font::bold));
+        g.drawText ("RANGE -30 TO -6", anchor, juce::Justification::centred, false);
+    }
+
+private:
+    SquareCallOutBoxLF look;
+    std::unique_ptr<juce::Component> content;
+    std::unique_ptr<juce::CallOutBox> box;
+    juce::Rectangle<int> anchor;
+};
+
 // An owner panel with the confirmation card shown over it.
 class ConfirmHost : public juce::Component
 {
@@ -306,27 +347,36 @@ QVN_GALLERY_PAGE ("12_popups", [] (const PageContext& ctx)
     auto page = std::make_unique<GalleryPage> (880);
     using namespace qvn::theme;
 
+    // The fields take their outline from the call-out box's look, as in the editor.
+    auto& boxLook = page->lookAndFeel<SquareCallOutBoxLF>();
+
     page->heading (ctx.text ("Display range popup", "表示範囲ポップアップ"));
     {
         auto meter = std::make_unique<RangeEditPopup> (-36.0f, 0.0f, -36.0f, 0.0f, rangeStrings (ctx));
         const int h = meter->titlePx() + 134;
+        meter->setLookAndFeel (&boxLook);
         auto& m = page->add ("meter range -36..0", std::move (meter), 232, h, 250);
         page->probe ({ "range popup title", Probe::ink, page->inPage (m, { 12, 12, 208, m.titlePx() }), kPanelCol });
 
         auto learn = std::make_unique<RangeEditPopup> (-29.5f, -6.0f, -30.0f, -6.0f, rangeStrings (ctx));
-        page->add ("Learn History range -29.5..-6", std::move (learn), 232, h, 250);
+        auto learnSize = learn->titlePx() + 134;
+        learn->setSize (232, learnSize);
+        page->add ("in its call-out box under the range pill", std::make_unique<CallOutHost> (std::move (learn), 300, learnSize + 34), 300, learnSize + 34, 320);
     }
 
     page->heading (ctx.text ("Offset Target popup", "Offset Target ポップアップ"));
     {
         auto fresh = std::make_unique<OffsetTargetEditPopup> (juce::String(), -2.0f, 2.0f, false, targetStrings (ctx, false));
         const int h = fresh->titlePx() + 166;
+        fresh->setLookAndFeel (&boxLook);
         page->add ("new target: no Delete", std::move (fresh), 272, h, 282);
 
         auto edit = std::make_unique<OffsetTargetEditPopup> (ctx.text ("Pop Lead", "ポップ リード"), -1.5f, 3.0f, true, targetStrings (ctx, true));
+        edit->setLookAndFeel (&boxLook);
         page->add ("existing target", std::move (edit), 272, h, 282);
 
         auto refused = std::make_unique<OffsetTargetEditPopup> ("Pop", -2.0f, 2.0f, false, targetStrings (ctx, false));
+        refused->setLookAndFeel (&boxLook);
         refused->onCommit = [] (const juce::String&, float, float) { return false; };
         refused->commit();
         auto& r = page->add ("name refused", std::move (refused), 272, h, 282);
