@@ -527,6 +527,8 @@ void QuorvaneProcessor::handleAsyncUpdate()
         instStartCounter.fetch_add (1);
         instMeasuring.store (true);
     }
+
+    handleOffsetEdits();
 }
 
 //==============================================================================

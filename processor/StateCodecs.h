@@ -1,5 +1,7 @@
 #pragma once
 
+#include "settings/StoredXml.h"
+
 #include <juce_core/juce_core.h>
 #include <juce_data_structures/juce_data_structures.h>
 
@@ -48,16 +50,6 @@ namespace qvn
     // children; decoding always gives normalized settings or the default.
     juce::ValueTree encodeCustomWeightedRmsSettings (CustomWeightedRmsSettings settings);
     CustomWeightedRmsSettings decodeCustomWeightedRmsSettings (const juce::ValueTree& node);
-
-    // Parses XML text that this system stored (a plug-in state, a value
-    // written with the codecs above). Before handing the text to the
-    // framework's parser it refuses what that parser cannot take safely and
-    // the framework's writer never produces: a DOCTYPE (entity expansion
-    // without bounds), a processing instruction after the XML declaration
-    // (the parser loops forever on one followed by text inside an element)
-    // and elements nested deeper than maxDepth (unbounded recursion).
-    // Returns null for refused or unparseable text.
-    std::unique_ptr<juce::XmlElement> parseStoredXml (const juce::String& text, int maxDepth = 64);
 
     // The framework's var-to-number conversions (the leading number of a
     // text, 0 when there is none), except that a decimal exponent too long

@@ -1,4 +1,5 @@
 #include "settings/AppSettings.h"
+#include "settings/StoredXml.h"
 
 #include <algorithm>
 #include <cmath>
@@ -17,6 +18,28 @@ namespace
     // The per-user configuration folder. On Linux and the BSDs this follows
     // the XDG convention ($XDG_CONFIG_HOME, else ~/.config); a relative
     // $XDG_CONFIG_HOME is invalid by that convention and is ignored.
+    // The framework parses the settings file with an XML reader that hangs or
+    // overflows its stack on some malformed text (and reads a file of any
+    // size whole). A file like that is moved aside, keeping it for the user
+    // to inspect, so the store starts from defaults instead of taking the
+    // host down; the next write then produces a valid file.
+    void setAsideUnreadableFile (const juce::File& file)
+    {
+        constexpr juce::int64 maxSettingsBytes = 8 * 1024 * 1024;
+
+        if (! file.existsAsFile())
+            return;
+
+        if (file.getSize() <= maxSettingsBytes && qvn::isSafeStoredMarkup (file.loadFileAsString()))
+            return;
+
+        const auto aside = file.getSiblingFile (file.getFileName() + ".unreadable");
+        aside.deleteFile();
+
+        if (! file.moveFileTo (aside))
+            file.deleteFile();
+    }
+
     juce::PropertiesFile::Options makeFileOptions()
     {
         juce::PropertiesFile::Options o;
@@ -208,6 +231,7 @@ AppSettings& AppSettings::get()
 AppSettings::AppSettings()
 {
     properties.setStorageParameters (makeFileOptions());
+    setAsideUnreadableFile (settingsFileLocation());
 
     // Open the file now, under the creation lock: the framework opens it
     // lazily in getUserSettings(), which is not safe when a host thread, the

@@ -275,7 +275,35 @@ INSTANTIATE_TEST_SUITE_P (Settings, BrokenFileTest, ::testing::Values (
     "<?xml version=\"1.0\"?><PROPERTIES><VALUE name=\"editorZoom\" val=\"2\"",
     "<?xml version=\"1.0\"?><SOMETHING><VALUE name=\"editorZoom\" val=\"2\"/></SOMETHING>",
     "\x01\x02\x03\x04 binary garbage \xff\xfe",
-    "{\"editorZoom\": 2}"));
+    "{\"editorZoom\": 2}",
+    // Text the framework's own XML reader cannot take safely: a processing
+    // instruction followed by text inside an element (it never returns) and
+    // an entity-expanding DOCTYPE.
+    "<?xml version=\"1.0\"?><PROPERTIES><VALUE name=\"editorZoom\"><?x?>text</VALUE></PROPERTIES>",
+    "<?xml version=\"1.0\"?><!DOCTYPE p [<!ENTITY a \"aaaaaaaaaa\"><!ENTITY b \"&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;\">]>"
+    "<PROPERTIES><VALUE name=\"editorZoom\" val=\"&b;\"/></PROPERTIES>"));
+
+TEST_F (SettingsFixture, DeeplyNestedFileIsSetAsideWholeAndTheStoreStartsFromDefaults)
+{
+    // Nesting this deep overflows the stack of the framework's recursive
+    // XML reader; the store must not hand it the file.
+    juce::String text ("<?xml version=\"1.0\"?><PROPERTIES><VALUE name=\"editorZoom\" val=\"2\"/>");
+    juce::String open, close;
+    for (int i = 0; i < 200000; ++i) { open << "<a>"; close << "</a>"; }
+    text << open << close << "</PROPERTIES>";
+
+    settingsFile().getParentDirectory().createDirectory();
+    ASSERT_TRUE (settingsFile().replaceWithText (text));
+
+    auto& s = AppSettings::get();
+    EXPECT_DOUBLE_EQ (s.editorZoom(), 1.0);
+
+    const auto aside = settingsFile().getSiblingFile (settingsFile().getFileName() + ".unreadable");
+    EXPECT_EQ (aside.loadFileAsString(), text);
+
+    s.setEditorZoom (1.25);
+    EXPECT_EQ (fileValues().at (keys::editorZoom), "1.25");
+}
 
 TEST_F (SettingsFixture, UnwritableLocationDoesNotCrashAndKeepsValuesInMemory)
 {
