@@ -198,6 +198,14 @@ void QuorvaneProcessor::syncPartnersAndSettings()
     const bool partnersChanged = partnerGen != seenPartnerGeneration;
     const bool settingsChanged = settingsGen != seenSettingsGeneration;
 
+    // The weighting is copied first: the partner and settings mutexes are never
+    // held together.
+    CustomWeightedRmsSettings settings;
+    {
+        const std::lock_guard<std::mutex> settingsLock (settingsMutex);
+        settings = customSettings;
+    }
+
     // Entries for new partners were built off the audio thread when the links
     // changed; adopting them moves pointers only. Dropped entries and slots go
     // back under the same lock to be freed off the audio thread.
@@ -249,11 +257,6 @@ void QuorvaneProcessor::syncPartnersAndSettings()
             if (state == nullptr)
             {
                 // Not prepared ahead (should not happen): build it here.
-                CustomWeightedRmsSettings settings;
-                {
-                    const std::lock_guard<std::mutex> settingsLock (settingsMutex);
-                    settings = customSettings;
-                }
                 state = makePerVocalState (slot, preparedSampleRate, settings, settingsGen);
             }
 
@@ -273,14 +276,6 @@ void QuorvaneProcessor::syncPartnersAndSettings()
 
     if (anythingRetired)
         triggerAsyncUpdate();
-
-    CustomWeightedRmsSettings settings;
-
-    if (settingsChanged || partnersChanged)
-    {
-        const std::lock_guard<std::mutex> settingsLock (settingsMutex);
-        settings = customSettings;
-    }
 
     seenPartnerGeneration = partnerGen;
     seenSettingsGeneration = settingsGen;
