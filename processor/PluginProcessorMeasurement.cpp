@@ -57,6 +57,14 @@ bool contains (const std::vector<std::shared_ptr<LinkSlot>>& list, const LinkSlo
 
     return false;
 }
+
+// A start not yet handled that names the same section as the run being
+// stopped. The start counter is read first: the editor writes the section
+// and the measuring flag before it moves the counter.
+bool restartPending (const LinkSlot& slot, int seenStart, int section)
+{
+    return slot.startCounter.load() != seenStart && slot.measuringSection.load() == section;
+}
 } // namespace
 
 //==============================================================================
@@ -198,6 +206,14 @@ void QuorvaneProcessor::syncPartnersAndSettings()
     const bool partnersChanged = partnerGen != seenPartnerGeneration;
     const bool settingsChanged = settingsGen != seenSettingsGeneration;
 
+    // The weighting is copied first: the partner and settings mutexes are never
+    // held together.
+    CustomWeightedRmsSettings settings;
+    {
+        const std::lock_guard<std::mutex> settingsLock (settingsMutex);
+        settings = customSettings;
+    }
+
     // Entries for new partners were built off the audio thread when the links
     // changed; adopting them moves pointers only. Dropped entries and slots go
     // back under the same lock to be freed off the audio thread.
@@ -249,11 +265,6 @@ void QuorvaneProcessor::syncPartnersAndSettings()
             if (state == nullptr)
             {
                 // Not prepared ahead (should not happen): build it here.
-                CustomWeightedRmsSettings settings;
-                {
-                    const std::lock_guard<std::mutex> settingsLock (settingsMutex);
-                    settings = customSettings;
-                }
                 state = makePerVocalState (slot, preparedSampleRate, settings, settingsGen);
             }
 
@@ -273,14 +284,6 @@ void QuorvaneProcessor::syncPartnersAndSettings()
 
     if (anythingRetired)
         triggerAsyncUpdate();
-
-    CustomWeightedRmsSettings settings;
-
-    if (settingsChanged || partnersChanged)
-    {
-        const std::lock_guard<std::mutex> settingsLock (settingsMutex);
-        settings = customSettings;
-    }
 
     seenPartnerGeneration = partnerGen;
     seenSettingsGeneration = settingsGen;
@@ -314,7 +317,15 @@ void QuorvaneProcessor::measureOwnSide (const juce::AudioBuffer<float>& view, do
         {
             auto& own = slot.ownSections[(size_t) s];
 
-            if (slot.cancelMarker.load() == stop)
+            // The section was started again before this block saw the stop
+            // (STOP or a reset, then MATCH on the same section, faster than
+            // one block): the new start has already cleared the records and
+            // set them measuring, so the old run is dropped without touching
+            // them. Publishing or clearing here would lose the new run.
+            if (restartPending (slot, seenStartCounter, s))
+            {
+            }
+            else if (slot.cancelMarker.load() == stop)
             {
                 clearSlotMeasurement (own);
                 own.measuring.store (false);
@@ -399,7 +410,12 @@ void QuorvaneProcessor::measureInstSide (const juce::AudioBuffer<float>& view, d
             {
                 auto& inst = p.instSections[(size_t) s];
 
-                if (p.cancelMarker.load() == stop)
+                // As on the Vocal's side: a restart of the same section
+                // supersedes the old run, whose data is not published.
+                if (restartPending (p, e.seenStartCounter, s))
+                {
+                }
+                else if (p.cancelMarker.load() == stop)
                 {
                     clearSlotMeasurement (inst);
                     inst.measuring.store (false);
