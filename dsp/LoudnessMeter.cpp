@@ -1,4 +1,5 @@
 #include "LoudnessMeter.h"
+#include "FrameWindow.h"
 
 #include <algorithm>
 #include <cmath>
@@ -601,51 +602,7 @@ float LoudnessMeter::getLiveKRmsDb (double rmsSeconds) const
 
     const auto W = (int64_t) std::max (roundToInt32 (std::min (wanted, 2.0e9)), 1);
 
-    double E = 0.0;
-    int64_t S = 0;
-
-    if (currentFrame.numSamples > 0)
-    {
-        const auto k = (int64_t) currentFrame.numSamples;
-
-        if (k <= W)
-        {
-            E = currentFrame.energy;
-            S = k;
-        }
-        else
-        {
-            E = currentFrame.energy * ((double) W / (double) k);
-            S = W;
-        }
-    }
-
-    if (! frameRing.empty())
-    {
-        auto index = frameRingWrite;
-
-        for (int i = 0; i < frameRingCount && S < W; ++i)
-        {
-            index = index <= 0 ? frameRingSize - 1 : index - 1;
-            const auto& f = frameRing[(size_t) index];
-
-            if (f.numSamples <= 0)
-                continue;
-
-            const auto r = W - S;
-
-            if (f.numSamples <= r)
-            {
-                E += f.energy;
-                S += f.numSamples;
-            }
-            else
-            {
-                E += f.energy * ((double) r / (double) f.numSamples);
-                S += r;
-            }
-        }
-    }
+    const auto [E, S] = qvn::newestFrameSamples (currentFrame, frameRing, frameRingWrite, frameRingCount, W);
 
     if (S <= 0)
         return noLevel;
