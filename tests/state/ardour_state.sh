@@ -7,25 +7,8 @@ bundle="$1"
 tool="$2"
 here="$(cd "$(dirname "$0")" && pwd)"
 
-if ! command -v ardour7-lua > /dev/null; then
-    echo "ardour7-lua is not installed (scripts/setup installs it)"
-    exit 77
-fi
-
-work="$(mktemp -d)"
-trap 'rm -rf "$work"' EXIT
-export HOME="$work/home"
-mkdir -p "$HOME/.vst3"
-cp -r "$bundle" "$HOME/.vst3/"
-# Ardour only trusts a scan cache that is newer than the plug-in files.
-find "$HOME/.vst3" -exec touch -d "@$(( $(date +%s) - 120 ))" {} +
-
-export LD_LIBRARY_PATH=/usr/lib/ardour7${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}
-scan="$(timeout 120 /usr/lib/ardour7/ardour-vst3-scanner -f -v "$HOME/.vst3/$(basename "$bundle")")"
-uid="$(echo "$scan" | sed -n 's/.*<VST3Info uid="\([0-9A-F]*\)" name="QUORVANE".*/\1/p' | head -n1)"
-[ -n "$uid" ] || { echo "the scanner lists no QUORVANE class"; exit 1; }
-
-export QVN_PLUGIN_UID="$uid" QVN_SESSION_DIR="$work/session"
+source "$here/../ardour/headless_env.sh"
+qvn_ardour_setup "$bundle"
 session="$work/session/qvn-state.ardour"
 
 run() {
