@@ -10,6 +10,17 @@ using ResultTest = ProcessorTest;
 
 double energyOf (float lufs) { return std::pow (10.0, ((double) lufs + 0.691) / 10.0); }
 
+/** A history of block energies from the loudness of each block. */
+std::vector<double> levels (std::initializer_list<float> lufs)
+{
+    std::vector<double> out;
+    for (auto l : lufs)
+        out.push_back (energyOf (l));
+    return out;
+}
+
+std::vector<double> levels (size_t blocks, float lufs) { return std::vector<double> (blocks, energyOf (lufs)); }
+
 /** Stores a finished result's histories and recomputes it, as the pickup does. */
 bool recompute (QuorvaneProcessor& p, int i)
 {
@@ -42,8 +53,8 @@ TEST_F (ResultTest, TrimIsOrderedClampedAndWidenedToOneBlock)
     {
         QuorvaneProcessor p;
         auto& s = p.sections[0];
-        s.selfHistory.assign (10, energyOf (-20.0f));
-        s.partnerHistory.assign (10, energyOf (-14.0f));
+        s.selfHistory = levels (10, -20.0f);
+        s.partnerHistory = levels (10, -14.0f);
         s.trimStart = c.start;
         s.trimEnd = c.end;
         ASSERT_TRUE (recompute (p, 0));
@@ -52,48 +63,44 @@ TEST_F (ResultTest, TrimIsOrderedClampedAndWidenedToOneBlock)
     }
 }
 
-TEST_F (ResultTest, HistoriesAreCutToTheShorterOne)
+TEST_F (ResultTest, LevelsAndGainComeFromTheHistories)
 {
-    QuorvaneProcessor p;
-    auto& s = p.sections[3];
-    s.selfHistory.assign (12, energyOf (-20.0f));
-    s.partnerHistory.assign (10, energyOf (-14.0f));
-    setParam (p, "offset_D", -2.0f);
-    ASSERT_TRUE (recompute (p, 3));
-    EXPECT_EQ (s.selfHistory.size(), 10u);
-    EXPECT_EQ (s.partnerHistory.size(), 10u);
-    EXPECT_TRUE (s.frozen.load());
-    EXPECT_NEAR (s.selfLufs.load(), -20.0f, 1.0e-3f);
-    EXPECT_NEAR (s.partnerLufs.load(), -14.0f, 1.0e-3f);
-    EXPECT_NEAR (s.gainDb.load(), 4.0f, 1.0e-3f);
-}
+    struct Case
+    {
+        const char* what;
+        int section;
+        float offsetDb;
+        std::vector<double> self, partner;
+        size_t kept;
+        float selfLufs, partnerLufs, gainDb, tolerance;
+    };
 
-TEST_F (ResultTest, InstLevelCountsOnlyBlocksWhereTheVocalPassesTheGates)
-{
-    QuorvaneProcessor p;
-    auto& s = p.sections[0];
-    // Vocal: 4 loud blocks, 2 blocks 15 LU lower (fail the relative gate) and
-    // 2 silent blocks (fail the absolute gate). The instrumental is much louder
-    // in the blocks the vocal does not pass: they must not count.
-    s.selfHistory = { energyOf (-20), energyOf (-20), energyOf (-35), energyOf (-20), energyOf (-80), energyOf (-35), energyOf (-20), energyOf (-80) };
-    s.partnerHistory = { energyOf (-14), energyOf (-14), energyOf (-3), energyOf (-14), energyOf (-3), energyOf (-3), energyOf (-14), energyOf (-3) };
-    ASSERT_TRUE (recompute (p, 0));
-    EXPECT_NEAR (s.selfLufs.load(), -20.0f, 1.0e-3f);
-    EXPECT_NEAR (s.partnerLufs.load(), -14.0f, 1.0e-3f);
-    EXPECT_NEAR (s.gainDb.load(), 6.0f, 1.0e-3f);
-}
+    const Case cases[] = {
+        { "histories are cut to the shorter one", 3, -2.0f, levels (12, -20.0f), levels (10, -14.0f), 10, -20.0f, -14.0f, 4.0f, 1.0e-3f },
+        // Vocal: 4 loud blocks, 2 blocks 15 LU lower (fail the relative gate)
+        // and 2 silent blocks (fail the absolute gate). The instrumental is
+        // much louder in the blocks the vocal does not pass: they must not count.
+        { "the Inst level counts only blocks where the Vocal passes the gates", 0, 0.0f,
+          levels ({ -20, -20, -35, -20, -80, -35, -20, -80 }), levels ({ -14, -14, -3, -14, -3, -3, -14, -3 }), 8, -20.0f, -14.0f, 6.0f, 1.0e-3f },
+        { "a silent Vocal gives no levels and no gain but a result", 0, 0.0f, levels (6, -75.0f), levels (6, -14.0f), 6, -120.0f, -120.0f, 0.0f, 0.0f },
+    };
 
-TEST_F (ResultTest, SilentVocalGivesNoLevelsAndNoGainButAResult)
-{
-    QuorvaneProcessor p;
-    auto& s = p.sections[0];
-    s.selfHistory.assign (6, energyOf (-75.0f));
-    s.partnerHistory.assign (6, energyOf (-14.0f));
-    ASSERT_TRUE (recompute (p, 0));
-    EXPECT_TRUE (s.frozen.load());
-    EXPECT_EQ (s.selfLufs.load(), -120.0f);
-    EXPECT_EQ (s.partnerLufs.load(), -120.0f);
-    EXPECT_EQ (s.gainDb.load(), 0.0f);
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (c.what);
+        QuorvaneProcessor p;
+        auto& s = p.sections[(size_t) c.section];
+        s.selfHistory = c.self;
+        s.partnerHistory = c.partner;
+        setParam (p, "offset_" + juce::String::charToString ((juce::juce_wchar) ('A' + c.section)), c.offsetDb);
+        ASSERT_TRUE (recompute (p, c.section));
+        EXPECT_TRUE (s.frozen.load());
+        EXPECT_EQ (s.selfHistory.size(), c.kept);
+        EXPECT_EQ (s.partnerHistory.size(), c.kept);
+        EXPECT_NEAR (s.selfLufs.load(), c.selfLufs, c.tolerance);
+        EXPECT_NEAR (s.partnerLufs.load(), c.partnerLufs, c.tolerance);
+        EXPECT_NEAR (s.gainDb.load(), c.gainDb, c.tolerance);
+    }
 }
 
 TEST_F (ResultTest, LengthOfTheKeptRange)
@@ -105,8 +112,8 @@ TEST_F (ResultTest, LengthOfTheKeptRange)
     {
         QuorvaneProcessor p;
         auto& s = p.sections[0];
-        s.selfHistory.assign (8, energyOf (-20.0f));
-        s.partnerHistory.assign (8, energyOf (-14.0f));
+        s.selfHistory = levels (8, -20.0f);
+        s.partnerHistory = levels (8, -14.0f);
         s.analysisSeconds = c.analysis;
         ASSERT_TRUE (recompute (p, 0));
         EXPECT_NEAR (s.seconds.load(), c.expected, 1.0e-5f) << c.analysis;
@@ -163,8 +170,8 @@ TEST_F (ResultTest, KRmsModeWithoutFramesKeepsTheResult)
     s.selfLufs = -20.0f;
     s.partnerLufs = -17.0f;
     s.seconds = 4.0f;
-    s.selfHistory.assign (10, energyOf (-20.0f));
-    s.partnerHistory.assign (10, energyOf (-17.0f));
+    s.selfHistory = levels (10, -20.0f);
+    s.partnerHistory = levels (10, -17.0f);
 
     EXPECT_TRUE (recompute (p, 0));
     EXPECT_TRUE (s.needsRemeasure.load());
