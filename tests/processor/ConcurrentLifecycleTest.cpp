@@ -176,10 +176,8 @@ TEST_F (LifecycleTest, MeasurementControlRacesWithTwoAudioThreads)
 
     // A final clean run still gives the expected result.
     v.measMode = 0;
-    startMeasuring (v, 0);
-    s.run (s.blocksFor (1.0));
-    stopMeasuring (v);
-    s.run (3);
+    s.startAndRun (v, 0, 1.0);
+    s.stopAndSettle (v);
     EXPECT_TRUE (v.sections[0].frozen.load());
     EXPECT_NEAR (v.sections[0].gainDb.load(), 6.0f, 0.01f);
     EXPECT_EQ (v.measuringSectionIndex(), -1);

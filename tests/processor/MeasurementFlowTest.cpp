@@ -34,8 +34,7 @@ TEST_F (FlowTest, VocalGetsInstPlusOffsetMinusVocal)
         EXPECT_NEAR (v.ownSlot->ownSections[2].elapsedSeconds.load(), 4.0f, 0.02f);
         EXPECT_NEAR (v.ownSlot->instSections[2].elapsedSeconds.load(), 4.0f, 0.02f);
 
-        stopMeasuring (v);
-        s.run (3);
+        s.stopAndSettle (v);
 
         auto& sec = v.sections[2];
         ASSERT_TRUE (sec.frozen.load());
@@ -60,13 +59,11 @@ TEST_F (FlowTest, SeveralVocalsMeasureAgainstOneInst)
     setSection (s.vocal (2), 5);
     s.run (2);
     startMeasuring (s.vocal (0), 0);
-    startMeasuring (s.vocal (2), 5);
-    s.run (s.blocksFor (1.5));
+    s.startAndRun (s.vocal (2), 5, 1.5);
     s.instLevelDb = -23.0f; // the Inst changes level while Vocal 2 runs on
     stopMeasuring (s.vocal (0));
     s.run (s.blocksFor (1.5));
-    stopMeasuring (s.vocal (2));
-    s.run (3);
+    s.stopAndSettle (s.vocal (2));
 
     ASSERT_TRUE (hasResult (s.vocal (0), 0));
     EXPECT_NEAR (s.vocal (0).sections[0].gainDb.load(), 6.0f, 0.01f);
@@ -83,8 +80,7 @@ TEST_F (FlowTest, RunFollowsTheCurrentSectionAfterItHolds)
     auto& v = s.vocal();
     setSection (v, 0);
     s.run (2);
-    startMeasuring (v, 0);
-    s.run (s.blocksFor (1.0));
+    s.startAndRun (v, 0, 1.0);
 
     // A change shorter than 120 ms does not move the run.
     setSection (v, 1);
@@ -103,8 +99,7 @@ TEST_F (FlowTest, RunFollowsTheCurrentSectionAfterItHolds)
     EXPECT_EQ (v.measuringSectionIndex(), 1);
 
     s.run (s.blocksFor (1.0));
-    stopMeasuring (v);
-    s.run (3);
+    s.stopAndSettle (v);
     EXPECT_TRUE (hasResult (v, 1));
     EXPECT_NEAR (v.sections[0].gainDb.load(), 6.0f, 0.01f);
     EXPECT_NEAR (v.sections[1].gainDb.load(), 6.0f, 0.01f);
@@ -118,8 +113,7 @@ TEST_F (FlowTest, LockedSectionHoldsTheRunOpenUntilAnUnlockedOne)
     v.sections[1].locked = true;
     setSection (v, 0);
     s.run (2);
-    startMeasuring (v, 0);
-    s.run (s.blocksFor (1.0));
+    s.startAndRun (v, 0, 1.0);
 
     setSection (v, 1);
     s.run (s.blocksFor (0.3));
@@ -133,8 +127,7 @@ TEST_F (FlowTest, LockedSectionHoldsTheRunOpenUntilAnUnlockedOne)
     EXPECT_FALSE (v.runHeldOpen.load());
     EXPECT_EQ (v.measuringSectionIndex(), 2);
     s.run (s.blocksFor (1.0));
-    stopMeasuring (v);
-    s.run (3);
+    s.stopAndSettle (v);
     EXPECT_TRUE (hasResult (v, 2));
     EXPECT_FALSE (hasResult (v, 1));
 }
@@ -145,8 +138,7 @@ TEST_F (FlowTest, StoppedTransportOnlyMovesTheRunOnEditorRequests)
     auto& v = s.vocal();
     setSection (v, 0);
     s.run (2);
-    startMeasuring (v, 0);
-    s.run (s.blocksFor (1.0));
+    s.startAndRun (v, 0, 1.0);
 
     s.setPlaying (false);
     setSection (v, 3); // host automation while stopped
@@ -214,8 +206,7 @@ TEST_F (FlowTest, WithoutTransportLinkStoppingPlaybackKeepsMeasuring)
     auto& v = s.vocal();
     setSection (v, 4);
     s.run (2);
-    startMeasuring (v, 4);
-    s.run (s.blocksFor (1.0));
+    s.startAndRun (v, 4, 1.0);
     s.setPlaying (false);
     s.run (s.blocksFor (0.5));
     EXPECT_EQ (v.measuringSectionIndex(), 4);
@@ -227,8 +218,7 @@ TEST_F (FlowTest, CancelDiscardsBothSidesWhereStopPublishes)
     Session s (1);
     auto& v = s.vocal();
     s.run (2);
-    startMeasuring (v, 0);
-    s.run (s.blocksFor (1.0));
+    s.startAndRun (v, 0, 1.0);
     LinkRegistry::get().cancelMeasurementsForSettingsChange();
     s.run (3);
 
@@ -241,10 +231,8 @@ TEST_F (FlowTest, CancelDiscardsBothSidesWhereStopPublishes)
     }
 
     // The next run is unaffected.
-    startMeasuring (v, 0);
-    s.run (s.blocksFor (1.0));
-    stopMeasuring (v);
-    s.run (3);
+    s.startAndRun (v, 0, 1.0);
+    s.stopAndSettle (v);
     EXPECT_TRUE (hasResult (v, 0));
 }
 
@@ -259,23 +247,20 @@ TEST_F (FlowTest, RestartOfTheSameSectionWithinOneBlockMeasuresTheNewRun)
         Session s (1);
         auto& v = s.vocal();
         s.run (2);
-        startMeasuring (v, 0);
-        s.run (s.blocksFor (2.0));
+        s.startAndRun (v, 0, 2.0);
 
         if (c.cancel)
             v.resetSectionMeasurementNoUndo (0);
         else
             stopMeasuring (v);
 
-        startMeasuring (v, 0);
-        s.run (s.blocksFor (1.0));
+        s.startAndRun (v, 0, 1.0);
 
         EXPECT_TRUE (v.ownSlot->ownSections[0].measuring.load());
         EXPECT_TRUE (v.ownSlot->instSections[0].measuring.load());
         EXPECT_FALSE (hasResult (v, 0));
 
-        stopMeasuring (v);
-        s.run (3);
+        s.stopAndSettle (v);
 
         ASSERT_TRUE (hasResult (v, 0));
         EXPECT_NEAR (v.sections[0].seconds.load(), 1.0f, 0.02f);
@@ -290,8 +275,7 @@ TEST_F (FlowTest, ResettingAMeasuredSectionLeavesNoResult)
     setParam (v, "offset_A", 3.0f);
     v.sections[0].bypass = true;
     s.run (2);
-    startMeasuring (v, 0);
-    s.run (s.blocksFor (1.0));
+    s.startAndRun (v, 0, 1.0);
     v.resetSectionMeasurementNoUndo (0);
     s.run (5);
 
@@ -313,8 +297,7 @@ TEST_F (FlowTest, PrepareToPlayDuringAMeasurementCancelsItOnBothSides)
         Session s (1);
         auto& v = s.vocal();
         s.run (2);
-        startMeasuring (v, 0);
-        s.run (s.blocksFor (1.0));
+        s.startAndRun (v, 0, 1.0);
 
         (preparingInst ? *s.inst : v).prepareToPlay (48000.0, 480);
         s.run (s.blocksFor (1.0));
@@ -338,8 +321,7 @@ TEST_F (FlowTest, StartOfASectionOffTheRunIsCancelled)
     s.run (3);
     EXPECT_EQ (v.measuringSectionIndex(), -1);
     EXPECT_FALSE (v.ownSlot->instSections[7].measuring.load());
-    stopMeasuring (v);
-    s.run (3);
+    s.stopAndSettle (v);
     EXPECT_FALSE (hasResult (v, 7));
 }
 
@@ -363,15 +345,12 @@ TEST_F (FlowTest, NewPartnerJoinsOnlyTheNextStart)
     s.run (s.blocksFor (0.5));
     EXPECT_TRUE (v.ownSlot->ownSections[0].measuring.load());
     EXPECT_FALSE (v.ownSlot->instSections[0].measuring.load());
-    stopMeasuring (v);
-    s.run (3);
+    s.stopAndSettle (v);
     EXPECT_FALSE (hasResult (v, 0)); // the Inst side never took part
 
-    startMeasuring (v, 0);
-    s.run (s.blocksFor (1.0));
+    s.startAndRun (v, 0, 1.0);
     EXPECT_TRUE (v.ownSlot->instSections[0].measuring.load());
-    stopMeasuring (v);
-    s.run (3);
+    s.stopAndSettle (v);
     EXPECT_TRUE (hasResult (v, 0));
 }
 

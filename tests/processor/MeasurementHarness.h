@@ -46,6 +46,24 @@ inline void fillSine (juce::AudioBuffer<float>& buffer, std::int64_t startSample
     }
 }
 
+/** What the editor does for MATCH on a section that is not locked. */
+inline void startMeasuring (QuorvaneProcessor& v, int section)
+{
+    auto& s = v.sections[(size_t) section];
+    s.frozen = false;
+    s.selfLufs = -120.0f;
+    s.partnerLufs = -120.0f;
+    s.gainDb = 0.0f;
+    s.seconds = 0.0f;
+    v.resetSectionAnalysis (section, false);
+    v.kickSectionMeasurement (section);
+}
+
+/** What the editor does for STOP. */
+inline void stopMeasuring (QuorvaneProcessor& v)
+{
+    v.ownSlot->stopCounter.fetch_add (1);
+}
 /** One Inst and any number of Vocal instances driven block by block over the
     same stretch of time, each with its own play head. */
 struct Session
@@ -141,6 +159,21 @@ struct Session
 
     int blocksFor (double seconds) const { return (int) std::ceil (seconds * sampleRate / blockSize); }
 
+    /** MATCH on a section of one Vocal, then the given stretch of audio. */
+    void startAndRun (QuorvaneProcessor& v, int section, double seconds)
+    {
+        startMeasuring (v, section);
+        run (blocksFor (seconds));
+    }
+
+    /** STOP on one Vocal, then the few blocks in which both sides hand in
+        their part of the result. */
+    void stopAndSettle (QuorvaneProcessor& v)
+    {
+        stopMeasuring (v);
+        run (3);
+    }
+
     void advance()
     {
         samplePosition += blockSize;
@@ -160,22 +193,4 @@ struct Session
     std::vector<TestPlayHead> heads;
 };
 
-/** What the editor does for MATCH on a section that is not locked. */
-inline void startMeasuring (QuorvaneProcessor& v, int section)
-{
-    auto& s = v.sections[(size_t) section];
-    s.frozen = false;
-    s.selfLufs = -120.0f;
-    s.partnerLufs = -120.0f;
-    s.gainDb = 0.0f;
-    s.seconds = 0.0f;
-    v.resetSectionAnalysis (section, false);
-    v.kickSectionMeasurement (section);
-}
-
-/** What the editor does for STOP. */
-inline void stopMeasuring (QuorvaneProcessor& v)
-{
-    v.ownSlot->stopCounter.fetch_add (1);
-}
 } // namespace qvn::test

@@ -64,10 +64,8 @@ TEST (RealtimeAllocation, AdoptingANewPartnerDoesNotAllocateOnTheAudioThread)
     // The new partner's measurement runs against the adopted state.
     s.vocals.push_back (std::move (second));
     s.run (2);
-    startMeasuring (*s.vocals.back(), 0);
-    s.run (s.blocksFor (1.0));
-    stopMeasuring (*s.vocals.back());
-    s.run (3);
+    s.startAndRun (*s.vocals.back(), 0, 1.0);
+    s.stopAndSettle (*s.vocals.back());
     EXPECT_NEAR (s.vocals.back()->sections[0].gainDb.load(), 6.0f, 0.01f);
 
     // Steady state without measurements allocates nothing either.
