@@ -6,10 +6,12 @@
 #include <cstring>
 #include <random>
 
+#include "../processor/BusLayoutCases.h"
 #include "HostFixture.h"
 
 namespace
 {
+using qvn::test::busLayoutCases;
 using qvn::test::HostTest;
 
 /** The host keeps a VST3 instance's state as XML holding the plug-in's own
@@ -179,23 +181,9 @@ TEST_F (HostTest, OnlyEqualMonoOrStereoLayoutsAreAccepted)
 {
     auto p = load();
     ASSERT_NE (p, nullptr);
-    using CS = juce::AudioChannelSet;
-
-    struct Case { CS in, out; bool ok; };
-    const Case cases[] = {
-        { CS::mono(), CS::mono(), true },
-        { CS::stereo(), CS::stereo(), true },
-        { CS::mono(), CS::stereo(), false },
-        { CS::stereo(), CS::mono(), false },
-        { CS::create5point1(), CS::create5point1(), false },
-    };
-
-    for (const auto& c : cases)
+    for (const auto& c : busLayoutCases())
     {
-        juce::AudioProcessor::BusesLayout layout;
-        layout.inputBuses.add (c.in);
-        layout.outputBuses.add (c.out);
-        EXPECT_EQ (p->setBusesLayout (layout), c.ok) << c.in.getDescription() << " -> " << c.out.getDescription();
+        EXPECT_EQ (p->setBusesLayout (c.layout()), c.ok) << c.description();
 
         if (c.ok)
         {
