@@ -16,6 +16,21 @@ bool dispatchNextMessageOnSystemQueue (bool returnIfNoPendingMessages);
 
 namespace qvn::test
 {
+/** The host keeps a VST3 instance's state as XML holding the plug-in's own
+    component state in base 64: that inner blob, empty where there is none. */
+inline juce::MemoryBlock componentStateOf (juce::AudioPluginInstance& p)
+{
+    juce::MemoryBlock hostState, inner;
+    p.getStateInformation (hostState);
+
+    if (auto xml = juce::AudioProcessor::getXmlFromBinary (hostState.getData(), (int) hostState.getSize()))
+        if (auto* component = xml->getChildByName ("IComponent"))
+            if (! inner.fromBase64Encoding (component->getAllSubText()))
+                inner.reset();
+
+    return inner;
+}
+
 class HostTest : public ::testing::Test
 {
 protected:

@@ -12,21 +12,8 @@
 namespace
 {
 using qvn::test::busLayoutCases;
+using qvn::test::componentStateOf;
 using qvn::test::HostTest;
-
-/** The host keeps a VST3 instance's state as XML holding the plug-in's own
-    component state in base 64; these read and rewrite that inner blob. */
-juce::MemoryBlock componentStateOf (juce::AudioPluginInstance& p)
-{
-    juce::MemoryBlock hostState, inner;
-    p.getStateInformation (hostState);
-
-    if (auto xml = juce::AudioProcessor::getXmlFromBinary (hostState.getData(), (int) hostState.getSize()))
-        if (auto* component = xml->getChildByName ("IComponent"))
-            inner.fromBase64Encoding (component->getAllSubText());
-
-    return inner;
-}
 
 /** The XML text inside the component state (the blob starts with a binary header). */
 juce::String componentStateText (juce::AudioPluginInstance& p)
@@ -37,7 +24,8 @@ juce::String componentStateText (juce::AudioPluginInstance& p)
     return start == std::string::npos ? juce::String() : juce::String::fromUTF8 (bytes.data() + start, (int) (bytes.size() - start));
 }
 
-/** Replaces text of equal length inside the component state and loads it back. */
+/** Replaces text of equal length inside the component state (rewriting the
+    host's XML around it) and loads it back. */
 bool patchComponentState (juce::AudioPluginInstance& p, const juce::String& from, const juce::String& to)
 {
     juce::MemoryBlock hostState;

@@ -24,16 +24,9 @@ std::string hostBlobFor (const std::string& componentState)
     append data of its own after it). */
 std::string processorBlobOf (juce::AudioPluginInstance& instance)
 {
-    juce::MemoryBlock hostState;
-    instance.getStateInformation (hostState);
-    auto xml = juce::AudioProcessor::getXmlFromBinary (hostState.getData(), (int) hostState.getSize());
+    const auto component = componentStateOf (instance);
 
-    if (xml == nullptr || xml->getChildByName ("IComponent") == nullptr)
-        return {};
-
-    juce::MemoryBlock component;
-
-    if (! component.fromBase64Encoding (xml->getChildByName ("IComponent")->getAllSubText()) || component.getSize() < 9)
+    if (component.getSize() < 9)
         return {};
 
     std::uint32_t length = 0;
