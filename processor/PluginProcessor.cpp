@@ -1,18 +1,9 @@
 #include "processor/PluginProcessor.h"
 
 #include "processor/LinkRegistry.h"
+#include "settings/AppSettings.h"
 
 #include <algorithm>
-
-namespace
-{
-// Until the settings store is in place an instance starts with the transport
-// link off, which is also the value of a missing or unreadable setting.
-bool readLinkMeasurementToTransportSetting()
-{
-    return false;
-}
-} // namespace
 
 //==============================================================================
 QuorvaneProcessor::SectionState::SectionState (const SectionState& other)
@@ -127,7 +118,7 @@ QuorvaneProcessor::QuorvaneProcessor()
         registry.rebuildLinks();
     }
 
-    linkMeasurementToTransport.store (readLinkMeasurementToTransportSetting());
+    linkMeasurementToTransport.store (AppSettings::get().linkMeasurementToTransport());
 }
 
 QuorvaneProcessor::~QuorvaneProcessor()
@@ -532,6 +523,8 @@ void QuorvaneProcessor::handleAsyncUpdate()
         instStartCounter.fetch_add (1);
         instMeasuring.store (true);
     }
+
+    handleOffsetEdits();
 }
 
 //==============================================================================

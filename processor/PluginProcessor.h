@@ -292,6 +292,29 @@ public:
     UndoSnapshot captureSnapshot() const;
     void pushUndoSnapshot();
 
+    /** Puts a snapshot back as the live state (message thread). Every value is
+        clamped to its legal range first; role, names, UI settings, the A/B
+        slots and the stacks are left alone. */
+    void restoreSnapshot (const UndoSnapshot& snap);
+
+    /** The editor's undo and redo: one entry moves between the two stacks.
+        Nothing happens when the stack to take from is empty. Message thread. */
+    void undo();
+    void redo();
+
+    /** A/B: selecting the other slot records an undo step, keeps the live state
+        in the active slot and restores the chosen one; copying records an undo
+        step and puts the live state into the inactive slot. Message thread;
+        the slots are shared with the state reader and writer under abMutex. */
+    void selectABSlot (int slot);
+    void copyToOtherABSlot();
+    UndoSnapshot getABSlot (int slot) const;
+
+    /** Sets another section's Offset Gain for a linked edit (clamped to
+        -12..12); a locked section is left alone. The caller holds
+        internalParamWrite. */
+    void applyLinkedOffset (int section, float offsetDb);
+
     //==============================================================================
     juce::AudioProcessorValueTreeState parameters;
 
@@ -436,8 +459,11 @@ public:
     std::uint32_t instOffsetUndoTimeMs = 0;
     std::atomic<bool> rmsTimeDragActive { false };
     std::atomic<bool> rmsTimeDragUndoPending { false };
-    std::array<UndoSnapshot, 2> abSlots;
-    int currentAB = 0;
+    std::array<UndoSnapshot, 2> abSlots;                  // guarded by abMutex
+    std::atomic<int> currentAB { 0 };                     // written under abMutex
+    mutable std::mutex abMutex;
+    std::atomic<float> storedInstOffset { 0.0f };         // last accepted Inst Offset
+    std::atomic<int> stateRestoresInFlight { 0 };         // setStateInformation calls running
 
     static juce::String offsetParameterId (int section);
 
@@ -446,6 +472,12 @@ private:
 
     void renewHistoryRevision (int index) noexcept;
 
+    // Undo steps, link propagation and put-backs of Offset Gain and Inst
+    // Offset edits; the message-thread part of handleAsyncUpdate.
+    void handleOffsetEdits();
+    UndoSnapshot captureSnapshotBefore (std::uint32_t heldOffsetMask, bool holdInstOffset) const;
+    void pushUndoStep (UndoSnapshot snap);
+    void setParameterNotifying (const juce::String& id, float value);
     // Stages of processBlock (audio thread)
     void runTransportLink (bool playing, bool wasPlaying);
     int runSectionCommit (int target, bool playing, bool wasPlaying, bool looping, std::int64_t position, int numSamples);

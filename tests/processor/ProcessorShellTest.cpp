@@ -1,4 +1,7 @@
 #include "ProcessorTestUtils.h"
+#include "settings/AppSettings.h"
+
+#include <cstdlib>
 
 using namespace qvn::test;
 
@@ -241,4 +244,20 @@ TEST_F (ShellTest, SectionStateCopiesEveryField)
     snap.sections[3] = a;
     auto moved = std::move (snap);
     EXPECT_FLOAT_EQ (moved.sections[3].partnerLufs.load(), -14.0f);
+}
+
+TEST_F (ShellTest, TransportLinkComesFromTheUserSetting)
+{
+    const juce::TemporaryFile config;
+    ASSERT_TRUE (config.getFile().createDirectory());
+    setenv ("XDG_CONFIG_HOME", config.getFile().getFullPathName().toRawUTF8(), 1);
+
+    {
+        QuorvaneProcessor p;
+        EXPECT_FALSE (p.linkMeasurementToTransport.load()); // no file yet
+    }
+
+    AppSettings::get().setLinkMeasurementToTransport (true);
+    QuorvaneProcessor p;
+    EXPECT_TRUE (p.linkMeasurementToTransport.load());
 }

@@ -382,6 +382,39 @@ TEST_F (LearnHistory, LevelGridOnMultiplesOfSix)
     EXPECT_TRUE (allNear (differingRows (draw (-30.0f, -6.0f), noGrid, interior), { 67, 100, 133 }));
 }
 
+TEST_F (LearnHistory, DenseHistoryLooksLikeItsSparseTwin)
+{
+    // A flat series drawn point by point (200 points) and per pixel column
+    // (20,000 points): the same line, kept and excluded parts, gated stretch.
+    auto draw = [] (int n)
+    {
+        LearnHistoryChart chart;
+        chart.setSize (332, 200); // plot x 16..316, y 34..166; -18 lies at y 100
+        for (int i = 0; i < n; ++i)
+            chart.push (-18.0f, -100.0f, i >= n * 9 / 10);
+        chart.trimStart = 0.25f;
+        chart.trimEnd = 0.75f;
+        return render (chart);
+    };
+    const auto sparse = draw (200), dense = draw (20000);
+    auto near = [] (juce::Colour a, juce::uint32 expected)
+    {
+        const juce::Colour e (expected);
+        return std::abs (a.getRed() - e.getRed()) < 40 && std::abs (a.getGreen() - e.getGreen()) < 40
+               && std::abs (a.getBlue() - e.getBlue()) < 40;
+    };
+    for (auto* img : { &sparse, &dense })
+    {
+        EXPECT_TRUE (near (img->getPixelAt (166, 100), 0xff78ffd6)) << "kept";
+        EXPECT_TRUE (near (img->getPixelAt (46, 100), 0xff3e846f)) << "excluded";
+        EXPECT_FALSE (near (img->getPixelAt (166, 110), 0xff78ffd6)) << "a thin line, not a band";
+    }
+    // The gated tail (last tenth, x > 286) is drawn faint in both.
+    EXPECT_LT (sparse.getPixelAt (300, 100).getGreen(), 200);
+    EXPECT_LT (dense.getPixelAt (300, 100).getGreen(), 200);
+    EXPECT_LT (countDiffering (sparse, dense, { 20, 36, 292, 128 }), 292 * 6) << "same picture up to anti-aliasing";
+}
+
 TEST_F (LearnHistory, BadInputAndHugeHistoriesDrawSafely)
 {
     for (auto size : { juce::Point<int> (0, 0), { 1, 1 }, { 20, 10 }, { 40, 300 }, { 600, 20 } })
