@@ -223,6 +223,14 @@ void QuorvaneProcessor::syncPartnersAndSettings()
         settingsSerial = customSettingsSerial.load();
     }
 
+    // The weighting is copied first: the partner and settings mutexes are never
+    // held together.
+    CustomWeightedRmsSettings settings;
+    {
+        const std::lock_guard<std::mutex> settingsLock (settingsMutex);
+        settings = customSettings;
+    }
+
     // Entries for new partners were built off the audio thread when the links
     // changed; adopting them moves pointers only. Dropped entries and slots go
     // back under the same lock to be freed off the audio thread.

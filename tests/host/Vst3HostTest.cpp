@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <random>
 
 #include "HostFixture.h"
@@ -10,6 +11,59 @@
 namespace
 {
 using qvn::test::HostTest;
+
+/** The host keeps a VST3 instance's state as XML holding the plug-in's own
+    component state in base 64; these read and rewrite that inner blob. */
+juce::MemoryBlock componentStateOf (juce::AudioPluginInstance& p)
+{
+    juce::MemoryBlock hostState, inner;
+    p.getStateInformation (hostState);
+
+    if (auto xml = juce::AudioProcessor::getXmlFromBinary (hostState.getData(), (int) hostState.getSize()))
+        if (auto* component = xml->getChildByName ("IComponent"))
+            inner.fromBase64Encoding (component->getAllSubText());
+
+    return inner;
+}
+
+/** The XML text inside the component state (the blob starts with a binary header). */
+juce::String componentStateText (juce::AudioPluginInstance& p)
+{
+    const auto inner = componentStateOf (p);
+    const std::string bytes (static_cast<const char*> (inner.getData()), inner.getSize());
+    const auto start = bytes.find ("<?xml");
+    return start == std::string::npos ? juce::String() : juce::String::fromUTF8 (bytes.data() + start, (int) (bytes.size() - start));
+}
+
+/** Replaces text of equal length inside the component state and loads it back. */
+bool patchComponentState (juce::AudioPluginInstance& p, const juce::String& from, const juce::String& to)
+{
+    juce::MemoryBlock hostState;
+    p.getStateInformation (hostState);
+    auto xml = juce::AudioProcessor::getXmlFromBinary (hostState.getData(), (int) hostState.getSize());
+    auto* component = xml != nullptr ? xml->getChildByName ("IComponent") : nullptr;
+
+    if (component == nullptr || from.getNumBytesAsUTF8() != to.getNumBytesAsUTF8())
+        return false;
+
+    juce::MemoryBlock inner;
+    inner.fromBase64Encoding (component->getAllSubText());
+    auto* bytes = static_cast<char*> (inner.getData());
+    const std::string haystack (bytes, inner.getSize());
+    const auto at = haystack.find (from.toStdString());
+
+    if (at == std::string::npos)
+        return false;
+
+    std::memcpy (bytes + at, to.toRawUTF8(), to.getNumBytesAsUTF8());
+    component->deleteAllTextElements();
+    component->addTextElement (inner.toBase64Encoding());
+
+    juce::MemoryBlock patched;
+    juce::AudioProcessor::copyXmlToBinary (*xml, patched);
+    p.setStateInformation (patched.getData(), (int) patched.getSize());
+    return true;
+}
 
 struct HostedParam
 {
@@ -199,4 +253,34 @@ TEST_F (HostTest, SeveralInstancesWithRolesProcessSideBySide)
 
     for (size_t i = 0; i < instances.size(); ++i)
         expectPassThrough (*instances[i], 2, 44100.0, { 128 }, (unsigned) i + 10);
+}
+
+TEST_F (HostTest, LinkedInstancesShareTheInstsMeasurementSettings)
+{
+    // The instances of one process link through the registry inside the
+    // bundle: a Vocal takes the RMS time of the Inst it links to, an instance
+    // without a role keeps its own. What the host sees is the saved state.
+    auto inst = load();
+    auto vocal = load();
+    auto idle = load();
+    ASSERT_TRUE (inst != nullptr && vocal != nullptr && idle != nullptr);
+
+    setParameterValue (*inst, 0, 0.5f);
+    pumpMessages (100);
+    ASSERT_TRUE (componentStateText (*inst).contains ("rmsTimeSec=\"3.0\""));
+    ASSERT_TRUE (patchComponentState (*inst, "rmsTimeSec=\"3.0\"", "rmsTimeSec=\"5.0\""));
+    ASSERT_TRUE (componentStateText (*inst).contains ("rmsTimeSec=\"5.0\""));
+    EXPECT_TRUE (componentStateText (*vocal).contains ("rmsTimeSec=\"3.0\""));
+
+    setParameterValue (*vocal, 0, 1.0f);
+    pumpMessages (200);
+    EXPECT_TRUE (componentStateText (*vocal).contains ("rmsTimeSec=\"5.0\""));
+    EXPECT_TRUE (componentStateText (*idle).contains ("rmsTimeSec=\"3.0\""));
+
+    // With the Inst gone the Vocal keeps what it has; a new Vocal follows the
+    // first Vocal, now the reference.
+    inst.reset();
+    setParameterValue (*idle, 0, 1.0f);
+    pumpMessages (200);
+    EXPECT_TRUE (componentStateText (*idle).contains ("rmsTimeSec=\"5.0\""));
 }
