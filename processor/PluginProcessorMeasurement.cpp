@@ -213,7 +213,8 @@ void QuorvaneProcessor::syncPartnersAndSettings()
 
     // The weighting, its generation and its hand-over serial are copied
     // together, so a partner meter never gets one weighting stamped with
-    // another's generation.
+    // another's generation; and first, so the partner and settings mutexes
+    // are never held together.
     CustomWeightedRmsSettings settings;
     std::uint64_t settingsGen = 1, settingsSerial = 0;
     {
@@ -221,14 +222,6 @@ void QuorvaneProcessor::syncPartnersAndSettings()
         settings = customSettings;
         settingsGen = customSettingsGeneration.load();
         settingsSerial = customSettingsSerial.load();
-    }
-
-    // The weighting is copied first: the partner and settings mutexes are never
-    // held together.
-    CustomWeightedRmsSettings settings;
-    {
-        const std::lock_guard<std::mutex> settingsLock (settingsMutex);
-        settings = customSettings;
     }
 
     // Entries for new partners were built off the audio thread when the links
