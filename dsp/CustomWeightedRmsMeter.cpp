@@ -1,5 +1,6 @@
 #include "CustomWeightedRmsMeter.h"
 #include "CustomWeightingDesigner.h"
+#include "FrameWindow.h"
 
 #include <algorithm>
 #include <cmath>
@@ -469,31 +470,7 @@ float CustomWeightedRmsMeter::getLiveRmsDb (double rmsSeconds) const
 {
     const auto W = windowLength (clampRmsSeconds (rmsSeconds) * sampleRate);
 
-    double E = 0.0;
-    int64_t S = 0;
-
-    if (currentFrame.numSamples > 0)
-    {
-        const auto n = (int64_t) currentFrame.numSamples;
-        const auto take = std::min (W, n);
-        E = currentFrame.energy * ((double) take / (double) n);
-        S = take;
-    }
-
-    auto index = frameRingWrite;
-
-    for (int i = 0; i < frameRingCount && S < W; ++i)
-    {
-        index = index <= 0 ? frameRingSize - 1 : index - 1;
-        const auto& f = frameRing[(size_t) index];
-
-        if (f.numSamples <= 0)
-            continue;
-
-        const auto take = std::min (W - S, (int64_t) f.numSamples);
-        E += f.energy * ((double) take / (double) f.numSamples);
-        S += take;
-    }
+    const auto [E, S] = qvn::newestFrameSamples (currentFrame, frameRing, frameRingWrite, frameRingCount, W);
 
     if (S <= 0)
         return noLevel;

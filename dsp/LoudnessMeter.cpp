@@ -1,4 +1,5 @@
 #include "LoudnessMeter.h"
+#include "FrameWindow.h"
 
 #include <algorithm>
 #include <cmath>
@@ -197,6 +198,46 @@ namespace
         }
 
         return { E, S };
+    }
+
+    // The sliding RMS window over analysis frames: ten frames of the longest
+    // frame length per second, in samples; 0 when no frame holds samples.
+    inline int64_t frameWindowSamples (const std::vector<AnalysisFrame>& frames, size_t i0, size_t iEnd, double seconds)
+    {
+        int64_t F = 0;
+        for (auto i = i0; i < iEnd; ++i)
+            F = std::max (F, (int64_t) frames[i].numSamples);
+
+        const auto wanted = (double) F * (seconds * 10.0);
+
+        if (F <= 0 || ! std::isfinite (wanted))
+            return 0;
+
+        return std::max ((int64_t) 1, (int64_t) std::llround (std::min (wanted, 9.0e18)));
+    }
+
+    // Calls visit with the window ending at each frame of frames[i0..iEnd).
+    template <typename Visit>
+    void forEachFrameWindow (const std::vector<AnalysisFrame>& frames, size_t i0, size_t iEnd, int64_t W, Visit&& visit)
+    {
+        auto k = i0;
+        int64_t S = 0;
+        double E = 0.0;
+
+        for (auto i = i0; i < iEnd; ++i)
+        {
+            E += frames[i].energy;
+            S += frames[i].numSamples;
+
+            while (k < i && S - frames[k].numSamples >= W)
+            {
+                S -= frames[k].numSamples;
+                E -= frames[k].energy;
+                ++k;
+            }
+
+            visit (windowValue (frames, k, E, S, W));
+        }
     }
 }
 
@@ -561,51 +602,7 @@ float LoudnessMeter::getLiveKRmsDb (double rmsSeconds) const
 
     const auto W = (int64_t) std::max (roundToInt32 (std::min (wanted, 2.0e9)), 1);
 
-    double E = 0.0;
-    int64_t S = 0;
-
-    if (currentFrame.numSamples > 0)
-    {
-        const auto k = (int64_t) currentFrame.numSamples;
-
-        if (k <= W)
-        {
-            E = currentFrame.energy;
-            S = k;
-        }
-        else
-        {
-            E = currentFrame.energy * ((double) W / (double) k);
-            S = W;
-        }
-    }
-
-    if (! frameRing.empty())
-    {
-        auto index = frameRingWrite;
-
-        for (int i = 0; i < frameRingCount && S < W; ++i)
-        {
-            index = index <= 0 ? frameRingSize - 1 : index - 1;
-            const auto& f = frameRing[(size_t) index];
-
-            if (f.numSamples <= 0)
-                continue;
-
-            const auto r = W - S;
-
-            if (f.numSamples <= r)
-            {
-                E += f.energy;
-                S += f.numSamples;
-            }
-            else
-            {
-                E += f.energy * ((double) r / (double) f.numSamples);
-                S += r;
-            }
-        }
-    }
+    const auto [E, S] = qvn::newestFrameSamples (currentFrame, frameRing, frameRingWrite, frameRingCount, W);
 
     if (S <= 0)
         return noLevel;
@@ -677,48 +674,27 @@ float LoudnessMeter::computeWindowedKRmsDbFromFrames (const std::vector<Analysis
     size_t i0 = 0, iEnd = 0;
     trimmedRange (frames.size(), start, end, i0, iEnd);
 
-    int64_t F = 0;
-    for (auto i = i0; i < iEnd; ++i)
-        F = std::max (F, (int64_t) frames[i].numSamples);
+    const auto W = frameWindowSamples (frames, i0, iEnd, rmsSeconds);
 
-    const auto wanted = (double) F * (rmsSeconds * 10.0);
-
-    if (F <= 0 || ! std::isfinite (wanted))
+    if (W <= 0)
         return noLevel;
 
-    const auto W = std::max ((int64_t) 1, (int64_t) std::llround (std::min (wanted, 9.0e18)));
-
-    auto k = i0;
-    int64_t S = 0;
-    double E = 0.0;
     double sumDb = 0.0;
     int64_t counted = 0;
 
-    for (auto i = i0; i < iEnd; ++i)
+    forEachFrameWindow (frames, i0, iEnd, W, [&] (const WindowValue& v)
     {
-        E += frames[i].energy;
-        S += frames[i].numSamples;
-
-        while (k < i && S - frames[k].numSamples >= W)
-        {
-            S -= frames[k].numSamples;
-            E -= frames[k].energy;
-            ++k;
-        }
-
-        const auto v = windowValue (frames, k, E, S, W);
-
         if (v.samples <= 0)
-            continue;
+            return;
 
         const auto m = std::max (v.energy, 0.0) / (double) v.samples;
 
         if (! (m >= 1e-7))
-            continue;
+            return;
 
         sumDb += 10.0 * std::log10 (m);
         ++counted;
-    }
+    });
 
     return counted > 0 ? (float) (sumDb / (double) counted) : noLevel;
 }
@@ -727,45 +703,24 @@ std::vector<float> LoudnessMeter::windowedKRmsDbSeries (const std::vector<Analys
 {
     std::vector<float> result;
 
-    int64_t F = 0;
-    for (const auto& f : frames)
-        F = std::max (F, (int64_t) f.numSamples);
+    const auto W = frameWindowSamples (frames, 0, frames.size(), seconds);
 
-    const auto wanted = (double) F * (seconds * 10.0);
-
-    if (frames.empty() || F <= 0 || ! std::isfinite (wanted))
+    if (W <= 0)
         return result;
 
-    const auto W = std::max ((int64_t) 1, (int64_t) std::llround (std::min (wanted, 9.0e18)));
     result.reserve (frames.size());
 
-    size_t k = 0;
-    int64_t S = 0;
-    double E = 0.0;
-
-    for (size_t i = 0; i < frames.size(); ++i)
+    forEachFrameWindow (frames, 0, frames.size(), W, [&] (const WindowValue& v)
     {
-        E += frames[i].energy;
-        S += frames[i].numSamples;
-
-        while (k < i && S - frames[k].numSamples >= W)
-        {
-            S -= frames[k].numSamples;
-            E -= frames[k].energy;
-            ++k;
-        }
-
-        const auto v = windowValue (frames, k, E, S, W);
-
         if (v.samples <= 0)
         {
             result.push_back (noLevel);
-            continue;
+            return;
         }
 
         const auto m = std::max (v.energy, 0.0) / (double) v.samples;
         result.push_back (m > 1e-12 ? (float) (10.0 * std::log10 (m)) : noLevel);
-    }
+    });
 
     return result;
 }

@@ -56,6 +56,14 @@ bool contains (const std::vector<std::shared_ptr<LinkSlot>>& list, const LinkSlo
 
     return false;
 }
+
+// A start not yet handled that names the same section as the run being
+// stopped. The start counter is read first: the editor writes the section
+// and the measuring flag before it moves the counter.
+bool restartPending (const LinkSlot& slot, int seenStart, int section)
+{
+    return slot.startCounter.load() != seenStart && slot.measuringSection.load() == section;
+}
 } // namespace
 
 //==============================================================================
@@ -328,7 +336,15 @@ void QuorvaneProcessor::measureOwnSide (const juce::AudioBuffer<float>& view, do
         {
             auto& own = slot.ownSections[(size_t) s];
 
-            if (slot.cancelMarker.load() == stop)
+            // The section was started again before this block saw the stop
+            // (STOP or a reset, then MATCH on the same section, faster than
+            // one block): the new start has already cleared the records and
+            // set them measuring, so the old run is dropped without touching
+            // them. Publishing or clearing here would lose the new run.
+            if (restartPending (slot, seenStartCounter, s))
+            {
+            }
+            else if (slot.cancelMarker.load() == stop)
             {
                 clearSlotMeasurement (own);
                 own.measuring.store (false);
@@ -413,7 +429,12 @@ void QuorvaneProcessor::measureInstSide (const juce::AudioBuffer<float>& view, d
             {
                 auto& inst = p.instSections[(size_t) s];
 
-                if (p.cancelMarker.load() == stop)
+                // As on the Vocal's side: a restart of the same section
+                // supersedes the old run, whose data is not published.
+                if (restartPending (p, e.seenStartCounter, s))
+                {
+                }
+                else if (p.cancelMarker.load() == stop)
                 {
                     clearSlotMeasurement (inst);
                     inst.measuring.store (false);

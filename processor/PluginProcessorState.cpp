@@ -257,6 +257,18 @@ std::string sanitiseUtf8 (const unsigned char* data, size_t size)
 
     for (size_t i = 0; i < size;)
     {
+        // Runs of ASCII, nearly all of a stored state, are copied whole.
+        auto run = i;
+
+        while (run < size && data[run] < 0x80)
+            ++run;
+
+        out.append (reinterpret_cast<const char*> (data + i), run - i);
+        i = run;
+
+        if (i >= size)
+            break;
+
         const auto c = data[i];
         size_t extra = 0;
         std::uint32_t cp = 0;

@@ -332,6 +332,21 @@ namespace
                                           (float) readNumber (s, maxKey, defaultHigh),
                                           defaultLow, defaultHigh);
     }
+
+    // Sets two keys that belong together and writes the file once.
+    void writePair (juce::PropertiesFile& s, const char* keyA, const juce::var& a, const char* keyB, const juce::var& b)
+    {
+        s.setValue (keyA, a);
+        s.setValue (keyB, b);
+        s.saveIfNeeded();
+    }
+
+    void writeRange (juce::PropertiesFile& s, const char* minKey, const char* maxKey, float low, float high,
+                     float defaultLow, float defaultHigh)
+    {
+        const auto r = qvn::sanitiseDisplayRange (low, high, defaultLow, defaultHigh);
+        writePair (s, minKey, (double) r.low, maxKey, (double) r.high);
+    }
 }
 
 bool AppSettings::updateChecksEnabled()        { return readFlag (userSettings(), qvn::settingsKeys::updateChecksEnabled, true); }
@@ -430,28 +445,19 @@ void AppSettings::setLastUpdateCheckUnix (juce::int64 secondsSince1970)
 
 void AppSettings::setLatestSeen (const juce::String& version, const juce::String& url)
 {
-    auto& s = userSettings();
-    s.setValue (qvn::settingsKeys::latestSeenVersion, version);
-    s.setValue (qvn::settingsKeys::latestSeenUrl, url);
-    s.saveIfNeeded();
+    writePair (userSettings(), qvn::settingsKeys::latestSeenVersion, version, qvn::settingsKeys::latestSeenUrl, url);
 }
 
 void AppSettings::setMeterRange (float low, float high)
 {
-    const auto r = qvn::sanitiseDisplayRange (low, high, qvn::kDefaultMeterRangeMin, qvn::kDefaultMeterRangeMax);
-    auto& s = userSettings();
-    s.setValue (qvn::settingsKeys::meterRangeMin, (double) r.low);
-    s.setValue (qvn::settingsKeys::meterRangeMax, (double) r.high);
-    s.saveIfNeeded();
+    writeRange (userSettings(), qvn::settingsKeys::meterRangeMin, qvn::settingsKeys::meterRangeMax, low, high,
+                qvn::kDefaultMeterRangeMin, qvn::kDefaultMeterRangeMax);
 }
 
 void AppSettings::setLearnRange (float low, float high)
 {
-    const auto r = qvn::sanitiseDisplayRange (low, high, qvn::kDefaultLearnRangeMin, qvn::kDefaultLearnRangeMax);
-    auto& s = userSettings();
-    s.setValue (qvn::settingsKeys::learnRangeMin, (double) r.low);
-    s.setValue (qvn::settingsKeys::learnRangeMax, (double) r.high);
-    s.saveIfNeeded();
+    writeRange (userSettings(), qvn::settingsKeys::learnRangeMin, qvn::settingsKeys::learnRangeMax, low, high,
+                qvn::kDefaultLearnRangeMin, qvn::kDefaultLearnRangeMax);
 }
 
 void AppSettings::setOffsetTargets (const std::vector<qvn::OffsetTarget>& targets)

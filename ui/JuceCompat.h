@@ -195,6 +195,14 @@ public:
                           [] (const Entry& a, const Entry& b) { return a.priority < b.priority; });
     }
 
+    /** Forgets a face that is being released. */
+    void remove (const juce::Typeface* face)
+    {
+        const std::lock_guard<std::mutex> lock (mutex);
+        entries.erase (std::remove_if (entries.begin(), entries.end(), [face] (const Entry& e) { return e.face == face; }),
+                       entries.end());
+    }
+
     /** True when the face is not an embedded one (nothing known, nothing to do)
         or when it has the character. */
     bool faceHas (const juce::Typeface* face, juce::juce_wchar c) const

@@ -1,4 +1,5 @@
 #include "ui/LearnHistoryChart.h"
+#include "ui/ChartHelpers.h"
 #include "ui/JuceCompat.h"
 #include "ui/UiTheme.h"
 
@@ -10,13 +11,10 @@ namespace
 {
 constexpr juce::uint32 kMuted = 0xff7e7f83;
 
-float clampf (float v, float lo, float hi) noexcept { return std::max (lo, std::min (v, hi)); }
-float clamp01 (float v) noexcept { return std::isfinite (v) ? clampf (v, 0.0f, 1.0f) : 0.0f; }
-
-juce::Font monoFont (float size, bool bold)
-{
-    return FlatLookAndFeel::font (size, bold ? juce::Font::bold : juce::Font::plain);
-}
+using qvn::chart::clamp01;
+using qvn::chart::clampf;
+using qvn::chart::monoFont;
+using qvn::chart::multiplesOfSixBetween;
 
 // The legend's full-width brackets are not in the monospace face; the
 // framework draws nothing for a missing glyph, so they come from the Japanese
@@ -41,24 +39,6 @@ juce::String wholeOrOneDecimal (float v)
     if (std::isfinite (r) && std::abs ((double) v - r) < 0.05 && std::abs (r) < 1.0e15)
         return juce::String ((juce::int64) r);
     return juce::String (v, 1);
-}
-
-// Multiples of 6 strictly inside (from, to); none when there would be more than
-// maxCount (a degenerate range must not cost unbounded drawing time).
-std::vector<float> multiplesOfSixBetween (float from, float to, int maxCount)
-{
-    std::vector<float> out;
-    const double first = std::floor ((double) from / 6.0) + 1.0;
-    const double last = std::ceil ((double) to / 6.0) - 1.0;
-    if (! (last >= first) || last - first + 1.0 > (double) maxCount)
-        return out;
-    for (double k = first; k <= last; k += 1.0)
-    {
-        const auto v = (float) (k * 6.0);
-        if (v > from && v < to)
-            out.push_back (v);
-    }
-    return out;
 }
 
 juce::Rectangle<int> roundedRect (float x, float y, float w, float h)

@@ -1,4 +1,5 @@
 #include "ui/MeterComponents.h"
+#include "ui/ChartHelpers.h"
 #include "ui/JuceCompat.h"
 #include "ui/UiTheme.h"
 
@@ -20,25 +21,11 @@ constexpr juce::uint32 kTickCol = 0x73242b26;
 // rather than propagated into the geometry.
 float finiteOr (float v, float absent) noexcept { return std::isfinite (v) ? v : absent; }
 
-// Clamp that tolerates an inverted interval (tiny components) without asserting.
-float clampf (float v, float lo, float hi) noexcept { return std::max (lo, std::min (v, hi)); }
-
-float clamp01 (float v) noexcept { return std::isfinite (v) ? clampf (v, 0.0f, 1.0f) : 0.0f; }
-
-juce::Colour withAlphaFactor (juce::Colour c, float a) noexcept
-{
-    juce::uint8 byte = 0;
-    if (a >= 1.0f)
-        byte = 255;
-    else if (a > 0.0f)
-        byte = (juce::uint8) juce::roundToInt (a * 255.0f);
-    return c.withAlpha (byte);
-}
-
-juce::Font monoFont (float size, bool bold)
-{
-    return FlatLookAndFeel::font (size, bold ? juce::Font::bold : juce::Font::plain);
-}
+using qvn::chart::clamp01;
+using qvn::chart::clampf;
+using qvn::chart::monoFont;
+using qvn::chart::multiplesOfSixBetween;
+using qvn::withAlphaFactor;
 
 float snap (float v) noexcept { return std::round (v); }
 
@@ -98,24 +85,6 @@ struct ColumnScale
 
     float norm (float v) const noexcept { return clamp01 ((v - lo) / (hi - lo)); }
 };
-
-// Multiples of 6 strictly inside (from, to); empty when there would be more
-// than maxCount of them (a degenerate scale would otherwise cost unbounded time).
-std::vector<float> multiplesOfSixBetween (float from, float to, int maxCount)
-{
-    std::vector<float> out;
-    const double first = std::floor ((double) from / 6.0) + 1.0;
-    const double last = std::ceil ((double) to / 6.0) - 1.0;
-    if (! (last >= first) || last - first + 1.0 > (double) maxCount)
-        return out;
-    for (double k = first; k <= last; k += 1.0)
-    {
-        const auto v = (float) (k * 6.0);
-        if (v > from && v < to)
-            out.push_back (v);
-    }
-    return out;
-}
 
 struct ScaleLabel
 {
@@ -490,74 +459,56 @@ bool MeterBarBase::changed (bool didChange)
 
 bool MeterBarBase::setIntegratedLufs (float v)
 {
-    const bool c = differs (integratedLufs, v);
-    integratedLufs = v;
-    return changed (c);
+    return changed (store (integratedLufs, v));
 }
 
 bool MeterBarBase::setTargetLineLufs (float v)
 {
-    const bool c = differs (targetLineLufs, v);
-    targetLineLufs = v;
-    return changed (c);
+    return changed (store (targetLineLufs, v));
 }
 
 bool MeterBarBase::setPeaks (float leftDb, float rightDb)
 {
-    const bool c = differs (peakLeftDb, leftDb) || differs (peakRightDb, rightDb);
-    peakLeftDb = leftDb;
-    peakRightDb = rightDb;
-    return changed (c);
+    const bool first = store (peakLeftDb, leftDb);
+    const bool second = store (peakRightDb, rightDb);
+    return changed (first || second);
 }
 
 bool MeterBarBase::setColumnWidth (float w)
 {
-    const bool c = differs (columnWidth, w);
-    columnWidth = w;
-    return changed (c);
+    return changed (store (columnWidth, w));
 }
 
 bool MeterBarBase::setRange (float minLufs, float maxLufs)
 {
-    const bool c = differs (rangeMinLufs, minLufs) || differs (rangeMaxLufs, maxLufs);
-    rangeMinLufs = minLufs;
-    rangeMaxLufs = maxLufs;
-    return changed (c);
+    const bool first = store (rangeMinLufs, minLufs);
+    const bool second = store (rangeMaxLufs, maxLufs);
+    return changed (first || second);
 }
 
 bool MeterBarBase::setLabel (const juce::String& text)
 {
-    const bool c = label != text;
-    label = text;
-    return changed (c);
+    return changed (store (label, text));
 }
 
 bool MeterBarBase::setMarkerText (const juce::String& text)
 {
-    const bool c = markerText != text;
-    markerText = text;
-    return changed (c);
+    return changed (store (markerText, text));
 }
 
 bool MeterBarBase::setMeasureState (qvn_meter::MeasureState s)
 {
-    const bool c = measureState != s;
-    measureState = s;
-    return changed (c);
+    return changed (store (measureState, s));
 }
 
 bool MeterBarBase::setLayout (int newLayout)
 {
-    const bool c = layout != newLayout;
-    layout = newLayout;
-    return changed (c);
+    return changed (store (layout, newLayout));
 }
 
 bool MeterBarBase::setShowScale (bool show)
 {
-    const bool c = showScale != show;
-    showScale = show;
-    return changed (c);
+    return changed (store (showScale, show));
 }
 
 void MeterBarBase::mouseEnter (const juce::MouseEvent&)
@@ -596,16 +547,12 @@ void MeterBarBase::paintRowFrame (juce::Graphics& g)
 //==============================================================================
 bool InstMeterBar::setValueLufs (float v)
 {
-    const bool c = differs (valueLufs, v);
-    valueLufs = v;
-    return changed (c);
+    return changed (store (valueLufs, v));
 }
 
 bool InstMeterBar::setFillColour (juce::Colour c)
 {
-    const bool ch = fillColour != c;
-    fillColour = c;
-    return changed (ch);
+    return changed (store (fillColour, c));
 }
 
 void InstMeterBar::paint (juce::Graphics& g)
@@ -628,25 +575,21 @@ void InstMeterBar::paint (juce::Graphics& g)
 //==============================================================================
 bool VocalMeterBar::setLevels (float compare, float value)
 {
-    const bool c = differs (compareLufs, compare) || differs (valueLufs, value);
-    compareLufs = compare;
-    valueLufs = value;
-    return changed (c);
+    const bool first = store (compareLufs, compare);
+    const bool second = store (valueLufs, value);
+    return changed (first || second);
 }
 
 bool VocalMeterBar::setMarkerColour (juce::Colour c)
 {
-    const bool ch = markerColour != c;
-    markerColour = c;
-    return changed (ch);
+    return changed (store (markerColour, c));
 }
 
 bool VocalMeterBar::setCustomFill (juce::Colour c, bool use)
 {
-    const bool ch = customFillColour != c || useCustomFill != use;
-    customFillColour = c;
-    useCustomFill = use;
-    return changed (ch);
+    const bool first = store (customFillColour, c);
+    const bool second = store (useCustomFill, use);
+    return changed (first || second);
 }
 
 void VocalMeterBar::paint (juce::Graphics& g)

@@ -87,6 +87,24 @@ public:
 
 protected:
     static bool differs (float a, float b) noexcept { return ! (a == b); }
+
+    // Stores a new value; true when it differs from the old one (for levels a
+    // NaN counts as a change, so it is never kept stale).
+    static bool store (float& field, float v) noexcept
+    {
+        const bool c = differs (field, v);
+        field = v;
+        return c;
+    }
+
+    template <typename T>
+    static bool store (T& field, const T& v)
+    {
+        const bool c = field != v;
+        field = v;
+        return c;
+    }
+
     bool changed (bool didChange);
     void paintRowFrame (juce::Graphics& g);
 

@@ -92,57 +92,29 @@ void OffsetTargetEditPopup::deleteAndClose()
 void OffsetTargetEditPopup::paint (juce::Graphics& g)
 {
     qvn::popup::paintFrame (g, getWidth(), getHeight());
-
-    g.setColour (juce::Colour (0xffeaefe9));
-    g.setFont (qvn::popup::labelFont (strings.title));
-    g.drawText (strings.title, titleRect, juce::Justification::centred, true);
-
-    g.setColour (juce::Colour (0xff7e7f83));
-    const std::pair<const juce::String*, juce::Rectangle<int>> labels[] = {
-        { &strings.nameLabel, nameLabelRect }, { &strings.minLabel, minLabelRect }, { &strings.maxLabel, maxLabelRect }
-    };
-    for (auto& [text, rect] : labels)
-    {
-        g.setFont (qvn::popup::labelFont (*text));
-        g.drawText (*text, rect, juce::Justification::centred, true);
-    }
-
-    g.setColour (juce::Colour (0xff828d85));
-    g.setFont (FlatLookAndFeel::dinFont (12.0f, juce::Font::plain));
-    g.drawText ("dB", minUnitRect, juce::Justification::centred, true);
-    g.drawText ("dB", maxUnitRect, juce::Justification::centred, true);
+    qvn::popup::paintTitle (g, strings.title, titleRect);
+    qvn::popup::paintLabel (g, strings.nameLabel, nameLabelRect);
+    qvn::popup::paintLabel (g, strings.minLabel, minLabelRect);
+    qvn::popup::paintLabel (g, strings.maxLabel, maxLabelRect);
+    qvn::popup::paintUnits (g, "dB", minUnitRect, maxUnitRect);
 }
 
 void OffsetTargetEditPopup::resized()
 {
     const int W = getWidth();
     const qvn::popup::Columns col (W);
-    const int iw = std::max (0, W - 24);
     qvn::popup::RowCutter rows (getHeight());
 
-    rows.take (12);
-    auto row = rows.take (titlePx());
-    titleRect = { 12, row.getStart(), iw, row.getLength() };
-    rows.take (12);
+    titleRect = qvn::popup::takeTitleRow (rows, W, titlePx());
 
-    row = rows.take (26);
-    nameLabelRect = { col.labelX, row.getStart(), col.t, row.getLength() };
-    nameField.setBounds (col.fieldX, row.getStart(), std::max (0, W - 30 - col.t), row.getLength());
+    const auto nameRow = rows.take (26);
+    nameLabelRect = { col.labelX, nameRow.getStart(), col.t, nameRow.getLength() };
+    nameField.setBounds (col.fieldX, nameRow.getStart(), std::max (0, W - 30 - col.t), nameRow.getLength());
     rows.take (6);
 
-    auto place = [&] (juce::Range<int> r, juce::Rectangle<int>& label, juce::Component& field, juce::Rectangle<int>& unit)
-    {
-        label = { col.labelX, r.getStart(), col.t, r.getLength() };
-        field.setBounds (col.fieldX, r.getStart(), col.t, r.getLength());
-        unit = { col.unitX, r.getStart(), col.unitW, r.getLength() };
-    };
-    place (rows.take (26), minLabelRect, minField, minUnitRect);
+    qvn::popup::placeFieldRow (col, rows.take (26), minLabelRect, minField, minUnitRect);
     rows.take (6);
-    place (rows.take (26), maxLabelRect, maxField, maxUnitRect);
+    qvn::popup::placeFieldRow (col, rows.take (26), maxLabelRect, maxField, maxUnitRect);
     rows.take (12);
-
-    row = rows.take (28);
-    deleteButton.setBounds (col.labelX, row.getStart(), col.t, row.getLength());
-    cancelButton.setBounds (col.fieldX, row.getStart(), col.t, row.getLength());
-    okButton.setBounds (col.unitX, row.getStart(), col.unitW, row.getLength());
+    qvn::popup::placeButtonRow (col, rows.take (28), deleteButton, cancelButton, okButton);
 }

@@ -55,6 +55,21 @@ struct Columns
     }
 };
 
+// The title row between its 12 px margins, across the popup's inner width.
+juce::Rectangle<int> takeTitleRow (RowCutter& rows, int width, int titleHeight);
+
+// A label, its field and the unit after it, in the three columns.
+void placeFieldRow (const Columns& col, juce::Range<int> row, juce::Rectangle<int>& label,
+                    juce::Component& field, juce::Rectangle<int>& unit);
+
+// The three buttons of the bottom row, one per column.
+void placeButtonRow (const Columns& col, juce::Range<int> row, juce::Component& left,
+                     juce::Component& middle, juce::Component& right);
+
+void paintTitle (juce::Graphics& g, const juce::String& title, juce::Rectangle<int> area);
+void paintLabel (juce::Graphics& g, const juce::String& text, juce::Rectangle<int> area);
+void paintUnits (juce::Graphics& g, const juce::String& unit, juce::Rectangle<int> first, juce::Rectangle<int> second);
+
 void setUpField (juce::TextEditor& field, const juce::String& text, juce::Justification just,
                  int maxChars, const juce::String& allowed);
 

@@ -124,48 +124,21 @@ void RangeEditPopup::commitAndClose()
 void RangeEditPopup::paint (juce::Graphics& g)
 {
     qvn::popup::paintFrame (g, getWidth(), getHeight());
-
-    g.setColour (juce::Colour (0xffeaefe9));
-    g.setFont (qvn::popup::labelFont (strings.title));
-    g.drawText (strings.title, titleRect, juce::Justification::centred, true);
-
-    g.setColour (juce::Colour (0xff7e7f83));
-    g.setFont (qvn::popup::labelFont (strings.minLabel));
-    g.drawText (strings.minLabel, minLabelRect, juce::Justification::centred, true);
-    g.setFont (qvn::popup::labelFont (strings.maxLabel));
-    g.drawText (strings.maxLabel, maxLabelRect, juce::Justification::centred, true);
-
-    g.setColour (juce::Colour (0xff828d85));
-    g.setFont (FlatLookAndFeel::dinFont (12.0f, juce::Font::plain));
-    g.drawText ("LUFS", minUnitRect, juce::Justification::centred, true);
-    g.drawText ("LUFS", maxUnitRect, juce::Justification::centred, true);
+    qvn::popup::paintTitle (g, strings.title, titleRect);
+    qvn::popup::paintLabel (g, strings.minLabel, minLabelRect);
+    qvn::popup::paintLabel (g, strings.maxLabel, maxLabelRect);
+    qvn::popup::paintUnits (g, "LUFS", minUnitRect, maxUnitRect);
 }
 
 void RangeEditPopup::resized()
 {
-    const int W = getWidth();
-    const qvn::popup::Columns col (W);
-    const int iw = std::max (0, W - 24);
+    const qvn::popup::Columns col (getWidth());
     qvn::popup::RowCutter rows (getHeight());
 
-    rows.take (12);
-    auto row = rows.take (titlePx());
-    titleRect = { 12, row.getStart(), iw, row.getLength() };
-    rows.take (12);
-
-    auto place = [&] (juce::Range<int> r, juce::Rectangle<int>& label, juce::Component& field, juce::Rectangle<int>& unit)
-    {
-        label = { col.labelX, r.getStart(), col.t, r.getLength() };
-        field.setBounds (col.fieldX, r.getStart(), col.t, r.getLength());
-        unit = { col.unitX, r.getStart(), col.unitW, r.getLength() };
-    };
-    place (rows.take (26), minLabelRect, minField, minUnitRect);
+    titleRect = qvn::popup::takeTitleRow (rows, getWidth(), titlePx());
+    qvn::popup::placeFieldRow (col, rows.take (26), minLabelRect, minField, minUnitRect);
     rows.take (6);
-    place (rows.take (26), maxLabelRect, maxField, maxUnitRect);
+    qvn::popup::placeFieldRow (col, rows.take (26), maxLabelRect, maxField, maxUnitRect);
     rows.take (12);
-
-    row = rows.take (28);
-    resetButton.setBounds (col.labelX, row.getStart(), col.t, row.getLength());
-    cancelButton.setBounds (col.fieldX, row.getStart(), col.t, row.getLength());
-    okButton.setBounds (col.unitX, row.getStart(), col.unitW, row.getLength());
+    qvn::popup::placeButtonRow (col, rows.take (28), resetButton, cancelButton, okButton);
 }

@@ -11,6 +11,28 @@ constexpr double kFiveSixths = 5.0 / 6.0;
 constexpr double kTwoThirds = 2.0 / 3.0;
 
 float degreesToRadians (float d) noexcept { return d * juce::MathConstants<float>::pi / 180.0f; }
+
+// A right (or Control) click on a button with a right-click callback goes to
+// the callback instead of pressing the button; true when the press was taken.
+bool takeRightPress (const juce::MouseEvent& e, const std::function<void()>& onRightClick, bool& rightPressed)
+{
+    if (! qvn::compat::isPopupMenuClick (e) || ! onRightClick)
+        return false;
+
+    rightPressed = true;
+    onRightClick();
+    return true;
+}
+
+// True when the release ends a press that takeRightPress took.
+bool takeRightRelease (bool& rightPressed)
+{
+    if (! rightPressed)
+        return false;
+
+    rightPressed = false;
+    return true;
+}
 } // namespace
 
 //==============================================================================
@@ -252,25 +274,14 @@ void CallbackComponent::paint (juce::Graphics& g)
 //==============================================================================
 void IconButton::mouseDown (const juce::MouseEvent& e)
 {
-    if (qvn::compat::isPopupMenuClick (e) && onRightClick)
-    {
-        rightPressed = true;
-        onRightClick();
-        return;
-    }
-
-    juce::Button::mouseDown (e);
+    if (! takeRightPress (e, onRightClick, rightPressed))
+        juce::Button::mouseDown (e);
 }
 
 void IconButton::mouseUp (const juce::MouseEvent& e)
 {
-    if (rightPressed)
-    {
-        rightPressed = false;
-        return;
-    }
-
-    juce::Button::mouseUp (e);
+    if (! takeRightRelease (rightPressed))
+        juce::Button::mouseUp (e);
 }
 
 void IconButton::paintButton (juce::Graphics& g, bool highlighted, bool down)
@@ -463,13 +474,8 @@ void RClickButton::mouseDown (const juce::MouseEvent& e)
 
 void RClickButton::mouseUp (const juce::MouseEvent& e)
 {
-    if (rightPressed)
-    {
-        rightPressed = false;
-        return;
-    }
-
-    juce::TextButton::mouseUp (e);
+    if (! takeRightRelease (rightPressed))
+        juce::TextButton::mouseUp (e);
 }
 
 //==============================================================================
@@ -510,25 +516,14 @@ void SvgIconButton::setOnColour (juce::Colour c)
 
 void SvgIconButton::mouseDown (const juce::MouseEvent& e)
 {
-    if (qvn::compat::isPopupMenuClick (e) && onRightClick)
-    {
-        rightPressed = true;
-        onRightClick();
-        return;
-    }
-
-    juce::Button::mouseDown (e);
+    if (! takeRightPress (e, onRightClick, rightPressed))
+        juce::Button::mouseDown (e);
 }
 
 void SvgIconButton::mouseUp (const juce::MouseEvent& e)
 {
-    if (rightPressed)
-    {
-        rightPressed = false;
-        return;
-    }
-
-    juce::Button::mouseUp (e);
+    if (! takeRightRelease (rightPressed))
+        juce::Button::mouseUp (e);
 }
 
 void SvgIconButton::paintButton (juce::Graphics& g, bool highlighted, bool down)

@@ -4,6 +4,7 @@
 
 #include <BinaryData.h>
 
+#include <array>
 #include <cmath>
 
 namespace qvn
@@ -14,6 +15,8 @@ namespace
 // symbols (bullets, arrows, minus), the Japanese faces the CJK ranges.
 enum FallbackPriority { kMonoFirst = 0, kJapaneseNext = 1, kDinLast = 2 };
 
+enum FaceIndex { kRegular, kBold, kDinRegular, kDinBold, kDinExp, kJp, kJpBold, kNumFaces };
+
 juce::Typeface::Ptr makeTypeface (const char* data, int size, bool bold, int priority)
 {
     if (data == nullptr || size <= 0)
@@ -23,59 +26,71 @@ juce::Typeface::Ptr makeTypeface (const char* data, int size, bool bold, int pri
     compat::FaceRegistry::get().add (face, data, (size_t) size, bold, priority);
     return face;
 }
+
+// The seven faces are made together on first use and released when the
+// framework shuts down (the last GUI initialiser, or the last plug-in instance
+// of a loaded bundle, goes): a face parsed from memory keeps every glyph outline
+// it has drawn, and those must not outlive the framework's leak checks.
+class EmbeddedFaces : private juce::DeletedAtShutdown
+{
+public:
+    EmbeddedFaces()
+    {
+        struct Source
+        {
+            const char* data;
+            int size;
+            bool bold;
+            int priority;
+        };
+
+        // In fallback order within each priority.
+        const Source sources[kNumFaces] = {
+            { BinaryData::JetBrainsMonoRegular_ttf, BinaryData::JetBrainsMonoRegular_ttfSize, false, kMonoFirst },
+            { BinaryData::JetBrainsMonoBold_ttf, BinaryData::JetBrainsMonoBold_ttfSize, true, kMonoFirst },
+            { BinaryData::DDIN_otf, BinaryData::DDIN_otfSize, false, kDinLast },
+            { BinaryData::DDINBold_otf, BinaryData::DDINBold_otfSize, true, kDinLast },
+            { BinaryData::DDINExp_otf, BinaryData::DDINExp_otfSize, false, kDinLast },
+            { BinaryData::IBMPlexSansJPRegular_ttf, BinaryData::IBMPlexSansJPRegular_ttfSize, false, kJapaneseNext },
+            { BinaryData::IBMPlexSansJPBold_ttf, BinaryData::IBMPlexSansJPBold_ttfSize, true, kJapaneseNext },
+        };
+
+        for (int i = 0; i < kNumFaces; ++i)
+            faces[(size_t) i] = makeTypeface (sources[i].data, sources[i].size, sources[i].bold, sources[i].priority);
+    }
+
+    ~EmbeddedFaces() override
+    {
+        for (auto& face : faces)
+            compat::FaceRegistry::get().remove (face.get());
+
+        clearSingletonInstance();
+    }
+
+    static juce::Typeface::Ptr face (FaceIndex index) { return getInstance()->faces[(size_t) index]; }
+
+    JUCE_DECLARE_SINGLETON (EmbeddedFaces, false)
+
+private:
+    std::array<juce::Typeface::Ptr, kNumFaces> faces;
+
+    JUCE_DECLARE_NON_COPYABLE (EmbeddedFaces)
+};
+
+JUCE_IMPLEMENT_SINGLETON (EmbeddedFaces)
 } // namespace
 
-juce::Typeface::Ptr regularTypeface()
-{
-    static const juce::Typeface::Ptr face = makeTypeface (BinaryData::JetBrainsMonoRegular_ttf, BinaryData::JetBrainsMonoRegular_ttfSize, false, kMonoFirst);
-    return face;
-}
-
-juce::Typeface::Ptr boldTypeface()
-{
-    static const juce::Typeface::Ptr face = makeTypeface (BinaryData::JetBrainsMonoBold_ttf, BinaryData::JetBrainsMonoBold_ttfSize, true, kMonoFirst);
-    return face;
-}
-
-juce::Typeface::Ptr dinRegularTypeface()
-{
-    static const juce::Typeface::Ptr face = makeTypeface (BinaryData::DDIN_otf, BinaryData::DDIN_otfSize, false, kDinLast);
-    return face;
-}
-
-juce::Typeface::Ptr dinBoldTypeface()
-{
-    static const juce::Typeface::Ptr face = makeTypeface (BinaryData::DDINBold_otf, BinaryData::DDINBold_otfSize, true, kDinLast);
-    return face;
-}
-
-juce::Typeface::Ptr dinExpTypeface()
-{
-    static const juce::Typeface::Ptr face = makeTypeface (BinaryData::DDINExp_otf, BinaryData::DDINExp_otfSize, false, kDinLast);
-    return face;
-}
-
-juce::Typeface::Ptr jpTypeface()
-{
-    static const juce::Typeface::Ptr face = makeTypeface (BinaryData::IBMPlexSansJPRegular_ttf, BinaryData::IBMPlexSansJPRegular_ttfSize, false, kJapaneseNext);
-    return face;
-}
-
-juce::Typeface::Ptr jpBoldTypeface()
-{
-    static const juce::Typeface::Ptr face = makeTypeface (BinaryData::IBMPlexSansJPBold_ttf, BinaryData::IBMPlexSansJPBold_ttfSize, true, kJapaneseNext);
-    return face;
-}
+juce::Typeface::Ptr regularTypeface()    { return EmbeddedFaces::face (kRegular); }
+juce::Typeface::Ptr boldTypeface()       { return EmbeddedFaces::face (kBold); }
+juce::Typeface::Ptr dinRegularTypeface() { return EmbeddedFaces::face (kDinRegular); }
+juce::Typeface::Ptr dinBoldTypeface()    { return EmbeddedFaces::face (kDinBold); }
+juce::Typeface::Ptr dinExpTypeface()     { return EmbeddedFaces::face (kDinExp); }
+juce::Typeface::Ptr jpTypeface()         { return EmbeddedFaces::face (kJp); }
+juce::Typeface::Ptr jpBoldTypeface()     { return EmbeddedFaces::face (kJpBold); }
 
 void loadAllTypefaces()
 {
-    regularTypeface();
-    boldTypeface();
-    dinRegularTypeface();
-    dinBoldTypeface();
-    dinExpTypeface();
-    jpTypeface();
-    jpBoldTypeface();
+    EmbeddedFaces::getInstance();
 }
 
 float enabledAlpha (const juce::Component& c)

@@ -27,8 +27,8 @@ inline const juce::Colour kButtonOutlineCol { 0x99242b26 };
 
 namespace qvn
 {
-// The seven embedded typefaces. Each is made from the resource data on first
-// use and kept for the life of the process; null when its data is missing.
+// The seven embedded typefaces. They are made from the resource data on first
+// use and kept until the framework shuts down; null when its data is missing.
 juce::Typeface::Ptr regularTypeface();     // JetBrains Mono Regular
 juce::Typeface::Ptr boldTypeface();        // JetBrains Mono Bold
 juce::Typeface::Ptr dinRegularTypeface();  // D-DIN

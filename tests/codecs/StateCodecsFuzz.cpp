@@ -152,6 +152,16 @@ namespace
         return o;
     }
 
+    // Runs a decoder and reports the largest single allocation it made.
+    template <typename Decode>
+    auto decodeMeasured (Decode&& decode, size_t& largest)
+    {
+        AllocationScope scope;
+        auto decoded = decode();
+        largest = scope.largestRequest();
+        return decoded;
+    }
+
     // Inputs that a decoder accepted, to see that the mutations still reach
     // the paths behind the format checks.
     uint64_t accepted = 0;
@@ -188,13 +198,8 @@ TEST (CodecFuzz, History)
     expectFailureFree ("history", 0x51ce0001, 5.0, [&] (Rng& rng) {
         const auto v = makeVar (toJuceString (fuzzer.mutate (rng.pick (seeds), rng)), rng);
 
-        std::vector<double> decoded;
         size_t largest = 0;
-        {
-            AllocationScope scope;
-            decoded = qvn::decodeHistory (v);
-            largest = scope.largestRequest();
-        }
+        const std::vector<double> decoded = decodeMeasured ([&] { return qvn::decodeHistory (v); }, largest);
 
         const auto text = v.toString();
         ASSERT_LE (largest, allocationBound (v)) << text;
@@ -234,13 +239,8 @@ TEST (CodecFuzz, Frames)
     expectFailureFree ("frames", 0x51ce0002, 5.0, [&] (Rng& rng) {
         const auto v = makeVar (toJuceString (fuzzer.mutate (rng.pick (seeds), rng)), rng);
 
-        qvn::AnalysisFrameList decoded;
         size_t largest = 0;
-        {
-            AllocationScope scope;
-            decoded = qvn::decodeFrames (v);
-            largest = scope.largestRequest();
-        }
+        const qvn::AnalysisFrameList decoded = decodeMeasured ([&] { return qvn::decodeFrames (v); }, largest);
 
         const auto text = v.toString();
         ASSERT_LE (largest, allocationBound (v)) << text;
@@ -284,13 +284,8 @@ TEST (CodecFuzz, CustomFrames)
     expectFailureFree ("custom frames", 0x51ce0003, 5.0, [&] (Rng& rng) {
         const auto v = makeVar (toJuceString (fuzzer.mutate (rng.pick (seeds), rng)), rng);
 
-        qvn::CustomRmsFrameList decoded;
         size_t largest = 0;
-        {
-            AllocationScope scope;
-            decoded = qvn::decodeCustomFrames (v);
-            largest = scope.largestRequest();
-        }
+        const qvn::CustomRmsFrameList decoded = decodeMeasured ([&] { return qvn::decodeCustomFrames (v); }, largest);
 
         const auto text = v.toString();
         ASSERT_LE (largest, allocationBound (v)) << text;
@@ -354,13 +349,8 @@ namespace
 
     void checkWeightingDecode (const juce::ValueTree& node)
     {
-        CustomWeightedRmsSettings decoded;
         size_t largest = 0;
-        {
-            AllocationScope scope;
-            decoded = qvn::decodeCustomWeightedRmsSettings (node);
-            largest = scope.largestRequest();
-        }
+        const CustomWeightedRmsSettings decoded = decodeMeasured ([&] { return qvn::decodeCustomWeightedRmsSettings (node); }, largest);
 
         ASSERT_LE (largest, (size_t) 65536);
         ASSERT_TRUE (isNormalized (decoded)) << node.toXmlString();

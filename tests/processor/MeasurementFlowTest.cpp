@@ -248,6 +248,41 @@ TEST_F (FlowTest, CancelDiscardsBothSidesWhereStopPublishes)
     EXPECT_TRUE (hasResult (v, 0));
 }
 
+// STOP or a reset followed by MATCH on the same section before the audio
+// threads run a block: the new run must start and give the only result.
+TEST_F (FlowTest, RestartOfTheSameSectionWithinOneBlockMeasuresTheNewRun)
+{
+    struct Case { const char* name; bool cancel; };
+    for (const auto& c : { Case { "stop, then MATCH", false }, Case { "reset, then MATCH", true } })
+    {
+        SCOPED_TRACE (c.name);
+        Session s (1);
+        auto& v = s.vocal();
+        s.run (2);
+        startMeasuring (v, 0);
+        s.run (s.blocksFor (2.0));
+
+        if (c.cancel)
+            v.resetSectionMeasurementNoUndo (0);
+        else
+            stopMeasuring (v);
+
+        startMeasuring (v, 0);
+        s.run (s.blocksFor (1.0));
+
+        EXPECT_TRUE (v.ownSlot->ownSections[0].measuring.load());
+        EXPECT_TRUE (v.ownSlot->instSections[0].measuring.load());
+        EXPECT_FALSE (hasResult (v, 0));
+
+        stopMeasuring (v);
+        s.run (3);
+
+        ASSERT_TRUE (hasResult (v, 0));
+        EXPECT_NEAR (v.sections[0].seconds.load(), 1.0f, 0.02f);
+        EXPECT_NEAR (v.sections[0].gainDb.load(), 6.0f, 0.01f);
+    }
+}
+
 TEST_F (FlowTest, ResettingAMeasuredSectionLeavesNoResult)
 {
     Session s (1);

@@ -347,3 +347,20 @@ TEST_F (StateTest, HostileParameterValuesGetSafeNumbers)
     p.handleUpdateNowIfNeeded();
     EXPECT_TRUE (p.undoStack.empty());
 }
+
+TEST_F (StateTest, BytesThatAreNotUtf8BecomeReplacementCharacters)
+{
+    QuorvaneProcessor p;
+    // A lone continuation byte, a cut three-byte sequence and an overlong
+    // encoding inside the name; the rest of the state is read as usual.
+    restore (p, frame (stateXml ("<applied measMode=\"1\" instanceName=\"a\x80z\xe3\x83 \xc0\xafq\"/>")));
+    EXPECT_EQ (p.measMode.load(), 1);
+    EXPECT_EQ (p.instanceName, juce::String (juce::CharPointer_UTF8 ("a\xef\xbf\xbdz\xef\xbf\xbd\xef\xbf\xbd \xef\xbf\xbd\xef\xbf\xbdq")));
+
+    // A multi-byte sequence cut by the end of the data is never read past.
+    QuorvaneProcessor q;
+    auto blob = frame (stateXml ("<applied measMode=\"2\"/>") + "\xf0\x9f");
+    blob.pop_back();
+    restore (q, blob);
+    EXPECT_EQ (q.measMode.load(), 2);
+}

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "ui/UiTheme.h"
+#include "UiTestUtils.h"
 
 // Reads the images the gallery wrote and the probes each page left beside
 // them: exact colours where the theme fixes them, ink where text or strokes
@@ -43,10 +44,7 @@ juce::Colour probeColour (const juce::var& p)
     return juce::Colour ((juce::uint32) p["colour"].toString().getHexValue64());
 }
 
-int channelDistance (juce::Colour a, juce::Colour b)
-{
-    return juce::jmax (std::abs (a.getRed() - b.getRed()), std::abs (a.getGreen() - b.getGreen()), std::abs (a.getBlue() - b.getBlue()));
-}
+using qvn::uitest::channelDistance;
 
 /** Bounding box of the pixels that differ clearly from the background. */
 juce::Rectangle<int> inkBounds (const juce::Image& img, juce::Rectangle<int> area, juce::Colour background, int threshold, int& count)
@@ -91,6 +89,29 @@ struct GalleryChecks : ::testing::Test
 {
     juce::ScopedJuceInitialiser_GUI gui;
     std::vector<Shot> shots = loadShots();
+
+    // Calls check (shot, probe) for every probe of the kind in every shot, up
+    // to the first fatal failure; returns how many it checked.
+    template <typename Check>
+    int forEachProbe (const juce::String& kind, Check&& check)
+    {
+        int checked = 0;
+
+        for (auto& s : shots)
+            for (auto& p : *s.meta["probes"].getArray())
+            {
+                if (p["kind"].toString() != kind)
+                    continue;
+
+                check (s, p);
+                ++checked;
+
+                if (HasFatalFailure())
+                    return checked;
+            }
+
+        return checked;
+    }
 };
 } // namespace
 
@@ -122,46 +143,29 @@ TEST_F (GalleryChecks, EveryPageIsWrittenInBothLanguagesAtBothScales)
 
 TEST_F (GalleryChecks, ColourProbesShowTheThemeColours)
 {
-    int checked = 0;
-
-    for (auto& s : shots)
-        for (auto& p : *s.meta["probes"].getArray())
-        {
-            if (p["kind"].toString() != "colour")
-                continue;
-
-            const auto area = probeArea (p);
-            const auto centre = area.getCentre();
-            const auto actual = s.image.getPixelAt (centre.x, centre.y);
-            const auto expected = probeColour (p);
-            EXPECT_LE (channelDistance (actual, expected), 1)
-                << s.json.getFileName() << ": " << p["name"].toString() << " at " << centre.x << "," << centre.y
-                << " is " << actual.toDisplayString (true) << ", expected " << expected.toDisplayString (true);
-            ++checked;
-        }
+    const int checked = forEachProbe ("colour", [] (const Shot& s, const juce::var& p)
+    {
+        const auto area = probeArea (p);
+        const auto centre = area.getCentre();
+        const auto actual = s.image.getPixelAt (centre.x, centre.y);
+        const auto expected = probeColour (p);
+        EXPECT_LE (channelDistance (actual, expected), 1)
+            << s.json.getFileName() << ": " << p["name"].toString() << " at " << centre.x << "," << centre.y
+            << " is " << actual.toDisplayString (true) << ", expected " << expected.toDisplayString (true);
+    });
 
     EXPECT_GT (checked, 40);
 }
 
 TEST_F (GalleryChecks, TextAndStrokesLeaveInk)
 {
-    int checked = 0;
-
-    for (auto& s : shots)
+    const int checked = forEachProbe ("ink", [] (const Shot& s, const juce::var& p)
     {
         const float scale = (float) (double) s.meta["scale"];
-
-        for (auto& p : *s.meta["probes"].getArray())
-        {
-            if (p["kind"].toString() != "ink")
-                continue;
-
-            int count = 0;
-            inkBounds (s.image, probeArea (p), probeColour (p), 40, count);
-            EXPECT_GT (count, (int) (6 * scale * scale)) << s.json.getFileName() << ": " << p["name"].toString();
-            ++checked;
-        }
-    }
+        int count = 0;
+        inkBounds (s.image, probeArea (p), probeColour (p), 40, count);
+        EXPECT_GT (count, (int) (6 * scale * scale)) << s.json.getFileName() << ": " << p["name"].toString();
+    });
 
     EXPECT_GT (checked, 20);
 }
@@ -171,27 +175,23 @@ TEST_F (GalleryChecks, TextAndStrokesLeaveInk)
 // size it would replace.
 TEST_F (GalleryChecks, JapaneseTextIsDrawnWithTheJapaneseFace)
 {
-    int checked = 0;
+    const int checked = forEachProbe ("face", [] (const Shot& s, const juce::var& p)
+    {
+        SCOPED_TRACE (s.json.getFileName() + ": " + p["name"].toString());
+        const auto text = p["text"].toString();
+        const float height = (float) (double) p["fontHeight"];
+        const auto expected = glyphBounds (faceFont (p["face"].toString(), (bool) p["bold"], height), text);
 
-    for (auto& s : shots)
-        for (auto& p : *s.meta["probes"].getArray())
-        {
-            if (p["kind"].toString() != "face")
-                continue;
+        int count = 0;
+        const auto ink = inkBounds (s.image, probeArea (p), probeColour (p), 60, count);
+        ASSERT_GT (count, 0);
 
-            SCOPED_TRACE (s.json.getFileName() + ": " + p["name"].toString());
-            const auto text = p["text"].toString();
-            const float height = (float) (double) p["fontHeight"];
-            const auto expected = glyphBounds (faceFont (p["face"].toString(), (bool) p["bold"], height), text);
+        EXPECT_NEAR ((float) ink.getWidth(), expected.getWidth(), 2.0f + 0.04f * expected.getWidth());
+        EXPECT_NEAR ((float) ink.getHeight(), expected.getHeight(), 2.0f + 0.08f * expected.getHeight());
+    });
 
-            int count = 0;
-            const auto ink = inkBounds (s.image, probeArea (p), probeColour (p), 60, count);
-            ASSERT_GT (count, 0);
-
-            EXPECT_NEAR ((float) ink.getWidth(), expected.getWidth(), 2.0f + 0.04f * expected.getWidth());
-            EXPECT_NEAR ((float) ink.getHeight(), expected.getHeight(), 2.0f + 0.08f * expected.getHeight());
-            ++checked;
-        }
+    if (HasFatalFailure())
+        return;
 
     EXPECT_GE (checked, 8);
 }

@@ -30,43 +30,39 @@ inline juce::uint32 argb (const juce::Image& img, int x, int y)
     return img.getPixelAt (x, y).getARGB();
 }
 
-/** Number of pixels in the area whose colour differs from the reference by
-    more than the tolerance in any channel. */
-inline int countDiffering (const juce::Image& img, juce::Rectangle<int> area, juce::Colour ref, int tolerance = 8)
+/** The largest difference of the red, green and blue channels. */
+inline int channelDistance (juce::Colour a, juce::Colour b)
+{
+    return std::max ({ std::abs (a.getRed() - b.getRed()), std::abs (a.getGreen() - b.getGreen()),
+                       std::abs (a.getBlue() - b.getBlue()) });
+}
+
+/** Number of pixels in the area (clipped to the image) whose colour passes the test. */
+template <typename Test>
+int countPixels (const juce::Image& img, juce::Rectangle<int> area, Test&& test)
 {
     int n = 0;
     area = area.getIntersection (img.getBounds());
 
     for (int y = area.getY(); y < area.getBottom(); ++y)
         for (int x = area.getX(); x < area.getRight(); ++x)
-        {
-            const auto c = img.getPixelAt (x, y);
-            if (std::abs (c.getRed() - ref.getRed()) > tolerance
-                || std::abs (c.getGreen() - ref.getGreen()) > tolerance
-                || std::abs (c.getBlue() - ref.getBlue()) > tolerance)
+            if (test (img.getPixelAt (x, y)))
                 ++n;
-        }
 
     return n;
+}
+
+/** Number of pixels in the area whose colour differs from the reference by
+    more than the tolerance in any channel. */
+inline int countDiffering (const juce::Image& img, juce::Rectangle<int> area, juce::Colour ref, int tolerance = 8)
+{
+    return countPixels (img, area, [&] (juce::Colour c) { return channelDistance (c, ref) > tolerance; });
 }
 
 /** Number of pixels within tolerance of the colour. */
 inline int countNear (const juce::Image& img, juce::Rectangle<int> area, juce::Colour ref, int tolerance = 6)
 {
-    int n = 0;
-    area = area.getIntersection (img.getBounds());
-
-    for (int y = area.getY(); y < area.getBottom(); ++y)
-        for (int x = area.getX(); x < area.getRight(); ++x)
-        {
-            const auto c = img.getPixelAt (x, y);
-            if (std::abs (c.getRed() - ref.getRed()) <= tolerance
-                && std::abs (c.getGreen() - ref.getGreen()) <= tolerance
-                && std::abs (c.getBlue() - ref.getBlue()) <= tolerance)
-                ++n;
-        }
-
-    return n;
+    return countPixels (img, area, [&] (juce::Colour c) { return channelDistance (c, ref) <= tolerance; });
 }
 
 /** Counts the pixels drawn in the colour fg over bg: pixels that differ

@@ -455,6 +455,33 @@ TEST_F (GuiFixture, EmbeddedFacesCoverTheSymbolsDrawnWithThem)
     EXPECT_EQ (reg.fallbackFor (qvn::jpBoldTypeface().get(), minus), qvn::boldTypeface().get());
 }
 
+// A face keeps the outline of every glyph it has drawn; the faces must go when
+// the framework shuts down (a host unloading the bundle), and come back whole,
+// fallbacks included, when it starts again.
+TEST (EmbeddedFaces, AreReleasedAtShutdownAndMadeAfreshAfterwards)
+{
+    juce::Typeface::Ptr first;
+    {
+        juce::ScopedJuceInitialiser_GUI gui;
+        FlatLookAndFeel lf;
+        first = qvn::regularTypeface();
+        ASSERT_NE (first, nullptr);
+        juce::Image img (juce::Image::ARGB, 60, 20, true);
+        juce::Graphics g (img);
+        g.setFont (FlatLookAndFeel::font (12.0f));
+        g.drawText ("-24 LUFS", 0, 0, 60, 20, juce::Justification::centred);
+    }
+
+    EXPECT_EQ (first->getReferenceCount(), 1) << "only this test still holds the face";
+    EXPECT_TRUE (qvn::compat::FaceRegistry::get().faceHas (first.get(), 0xff08)) << "a released face is forgotten";
+
+    juce::ScopedJuceInitialiser_GUI gui;
+    auto again = qvn::regularTypeface();
+    ASSERT_NE (again, nullptr);
+    EXPECT_NE (again, first);
+    EXPECT_EQ (qvn::compat::FaceRegistry::get().fallbackFor (again.get(), 0xff08), qvn::jpTypeface().get());
+}
+
 TEST_F (GuiFixture, TextIsSplitIntoRunsOfFacesThatHaveTheCharacters)
 {
     const auto din = FlatLookAndFeel::dinFont (14.0f, juce::Font::bold);

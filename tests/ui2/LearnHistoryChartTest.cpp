@@ -308,24 +308,24 @@ TEST_F (LearnHistory, DrawingRules)
 namespace
 {
 // Columns (or rows) of the plot interior where two renders differ.
-std::set<int> differingColumns (const juce::Image& a, const juce::Image& b, juce::Rectangle<int> area)
+std::set<int> differingLines (const juce::Image& a, const juce::Image& b, juce::Rectangle<int> area, bool columns)
 {
-    std::set<int> cols;
+    std::set<int> lines;
     for (int y = area.getY(); y < area.getBottom(); ++y)
         for (int x = area.getX(); x < area.getRight(); ++x)
             if (a.getPixelAt (x, y) != b.getPixelAt (x, y))
-                cols.insert (x);
-    return cols;
+                lines.insert (columns ? x : y);
+    return lines;
+}
+
+std::set<int> differingColumns (const juce::Image& a, const juce::Image& b, juce::Rectangle<int> area)
+{
+    return differingLines (a, b, area, true);
 }
 
 std::set<int> differingRows (const juce::Image& a, const juce::Image& b, juce::Rectangle<int> area)
 {
-    std::set<int> rows;
-    for (int y = area.getY(); y < area.getBottom(); ++y)
-        for (int x = area.getX(); x < area.getRight(); ++x)
-            if (a.getPixelAt (x, y) != b.getPixelAt (x, y))
-                rows.insert (y);
-    return rows;
+    return differingLines (a, b, area, false);
 }
 
 bool allNear (const std::set<int>& got, std::initializer_list<int> centres)
