@@ -1,11 +1,13 @@
 // Counts the heap allocations of whole processBlock calls (a replaced global
 // operator new, counting only on this thread and only around the calls) and
 // checks that every one of them is a growth step of a recorded measurement
-// list, the only allocation the audio path may make in steady state.
+// list, the only allocation the audio path may make in steady state; and that
+// steady blocks never wait for a processor mutex.
 
 #include "GainTestUtils.h"
 
 #include <cstdlib>
+#include <future>
 #include <new>
 
 namespace
@@ -159,4 +161,35 @@ TEST_F (BlockAllocation, MeasuringAllocatesOnlyForListGrowth)
 
     // The measurements are still intact.
     EXPECT_GT (s.vocal (0).ownSlot->instSections[0].elapsedSeconds.load(), 11.0f * 60.0f);
+}
+
+TEST_F (BlockAllocation, SteadyBlocksRunWhileEveryProcessorMutexIsHeld)
+{
+    // With no partner or weighting change pending, the audio path takes no
+    // processor mutex but the result pickup's try-lock, so blocks go on while
+    // the message thread holds all of them.
+    Session s (2, 48000.0, 512);
+    s.run (10);
+    startMeasuring (s.vocal (0), 0);
+    s.run (s.blocksFor (0.5));
+
+    std::vector<std::unique_lock<std::mutex>> held;
+
+    for (auto* p : s.all())
+    {
+        held.emplace_back (p->partnerMutex);
+        held.emplace_back (p->settingsMutex);
+        held.emplace_back (p->analysisMutex);
+    }
+
+    auto audio = std::async (std::launch::async, [&s] { s.run (s.blocksFor (1.0)); });
+    const auto finished = audio.wait_for (std::chrono::seconds (20)) == std::future_status::ready;
+
+    held.clear();
+    audio.get();
+    EXPECT_TRUE (finished);
+
+    stopMeasuring (s.vocal (0));
+    s.run (3);
+    EXPECT_TRUE (s.vocal (0).sections[0].frozen.load());
 }
