@@ -31,6 +31,15 @@ juce::AudioBuffer<float> noise()
     return b;
 }
 
+/** Seconds of audio per second of processing, shown as x_realtime; 100 over
+    it is the share of one core in percent. */
+void reportRealtime (benchmark::State& state)
+{
+    state.SetItemsProcessed (state.iterations() * block);
+    state.counters["x_realtime"] = benchmark::Counter ((double) state.iterations() * block / rate,
+                                                       benchmark::Counter::kIsRate);
+}
+
 struct Rig
 {
     explicit Rig (int vocals, bool measuring)
@@ -75,7 +84,7 @@ void BM_InstBlock (benchmark::State& state)
         benchmark::DoNotOptimize (b.getReadPointer (0));
     }
 
-    state.SetItemsProcessed (state.iterations() * block);
+    reportRealtime (state);
 }
 
 void BM_VocalBlock (benchmark::State& state)
@@ -90,7 +99,7 @@ void BM_VocalBlock (benchmark::State& state)
         benchmark::DoNotOptimize (b.getReadPointer (0));
     }
 
-    state.SetItemsProcessed (state.iterations() * block);
+    reportRealtime (state);
 }
 } // namespace
 

@@ -231,19 +231,23 @@ void QuorvaneProcessor::setPartnerSlots (std::vector<std::shared_ptr<LinkSlot>> 
     // The measuring state for a new partner holds 32 meters: it is built and
     // prepared here, off the audio thread, which then only adopts it.
     CustomWeightedRmsSettings settings;
-    std::uint64_t generation = 1;
+    std::uint64_t generation = 1, serial = 0;
 
     if (! newSlots.empty())
     {
         const std::lock_guard<std::mutex> lock (settingsMutex);
         settings = customSettings;
         generation = customSettingsGeneration.load();
+        serial = customSettingsSerial.load();
     }
 
     std::vector<std::unique_ptr<PerVocalState>> built;
 
     for (auto& s : newSlots)
+    {
         built.push_back (makePerVocalState (s, sampleRate, settings, generation));
+        built.back()->settingsSerial = serial;
+    }
 
     std::vector<std::shared_ptr<LinkSlot>> oldSlots;
     std::vector<std::unique_ptr<PerVocalState>> dropped;
@@ -345,12 +349,13 @@ void QuorvaneProcessor::prepareToPlay (double sampleRate, int)
     sectionRun.candidateFromEditor = false;
 
     CustomWeightedRmsSettings settings;
-    std::uint64_t generation = 1;
+    std::uint64_t generation = 1, serial = 0;
 
     {
         const std::lock_guard<std::mutex> lock (settingsMutex);
         settings = customSettings;
         generation = customSettingsGeneration.load();
+        serial = customSettingsSerial.load();
     }
 
     const auto prepareSectionMeters = [&] (LoudnessMeter& meter, CustomWeightedRmsMeter& custom)
@@ -377,11 +382,11 @@ void QuorvaneProcessor::prepareToPlay (double sampleRate, int)
                 for (int i = 0; i < numSectionSlots; ++i)
                     prepareSectionMeters (state->meters[(size_t) i], state->customMeters[(size_t) i]);
 
-                state->settingsGeneration = generation;
+                state->settingsSerial = serial;
             }
         }
 
-        seenSettingsGeneration = ~std::uint64_t {};
+        seenSettingsSerial = ~std::uint64_t {};
     }
 
     liveShortTermMeter.prepare (sampleRate, 2, 3.0);

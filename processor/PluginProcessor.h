@@ -85,7 +85,7 @@ public:
         std::array<CustomWeightedRmsMeter, numSectionSlots> customMeters;
         int seenStopCounter = 0;
         int measuringSection = -1;
-        std::uint64_t settingsGeneration = 0;   // weighting the custom meters were given
+        std::uint64_t settingsSerial = 0;       // weighting hand-over the custom meters were given
     };
 
     /** A complete copy of the user-visible state of one instance, used by undo,
@@ -278,6 +278,15 @@ public:
     void applyCustomWeightedRmsSettings (const CustomWeightedRmsSettings& settings, float rmsTime, std::uint64_t generation);
     void cancelActiveMeasurementsForSettingsChange();
 
+    /** The editors' changes: an undo step, a cancel of running section
+        measurements on every active instance, the local apply and a broadcast
+        to the others. An unchanged value does nothing. Message thread. */
+    void setRmsTimeSecFromUi (float seconds);
+    void setCustomWeightedRmsSettingsFromUi (const CustomWeightedRmsSettings& settings, float rmsTime);
+
+    /** True when any section holds a Custom RMS frame list of either side. */
+    bool hasAnyCustomMeasurementResults() const;
+
     //==============================================================================
     // Undo snapshots
     UndoSnapshot captureSnapshot() const;
@@ -433,11 +442,12 @@ public:
     mutable std::mutex partnerMutex;
     std::vector<std::shared_ptr<LinkSlot>> audioPartnerSlots; // audio thread
     std::uint64_t seenPartnerGeneration = ~std::uint64_t {};  // audio thread
-    std::uint64_t seenSettingsGeneration = ~std::uint64_t {}; // audio thread
+    std::uint64_t seenSettingsSerial = ~std::uint64_t {};     // audio thread
     mutable std::mutex analysisMutex;
     mutable std::mutex settingsMutex;
     CustomWeightedRmsSettings customSettings;             // guarded by settingsMutex
     std::atomic<std::uint64_t> customSettingsGeneration { 1 };
+    std::atomic<std::uint64_t> customSettingsSerial { 0 };  // moves on every change of the two above, under settingsMutex
     std::vector<std::unique_ptr<PerVocalState>> perVocalStates; // audio thread
     double preparedSampleRate = 44100.0;                  // written under partnerMutex
 
@@ -477,6 +487,17 @@ private:
     void measureOwnSide (const juce::AudioBuffer<float>& view, double sampleRate);
     void measureInstSide (const juce::AudioBuffer<float>& view, double sampleRate);
     void pickUpSectionResults (double sampleRate);
+
+    // Gain application and live metering stages (audio thread)
+    void resetLiveMeters() noexcept;
+    void runInstGainStage (juce::AudioBuffer<float>& view);
+    void runLiveMeters (const juce::AudioBuffer<float>& view);
+    const LinkSlot* chooseReferencePartner (int role) const noexcept;
+    void runLiveIntegrated (const juce::AudioBuffer<float>& view, int role, const LinkSlot* reference);
+    void refreshSectionGains();
+    float offsetInForce (int section) const noexcept;
+    void runSectionGainStage (juce::AudioBuffer<float>& view, int role, int committed);
+    void publishDisplayValues (const juce::AudioBuffer<float>& view, int role, int committed, const LinkSlot* reference);
 
     std::unique_ptr<PerVocalState> makePerVocalState (std::shared_ptr<LinkSlot> slot, double sampleRate,
                                                       const CustomWeightedRmsSettings& settings,

@@ -1,6 +1,5 @@
 // The audio path and the section measurements that run between a Vocal
-// instance and the Inst instance, plus the measurement settings that all
-// linked instances share.
+// instance and the Inst instance.
 
 #include "processor/PluginProcessor.h"
 
@@ -82,7 +81,10 @@ void QuorvaneProcessor::processBlock (juce::AudioBuffer<float>& buffer, juce::Mi
     const auto resetCount = ownSlot->meterResetCounter.load();
 
     if (resetCount != seenMeterResetCounter)
+    {
         seenMeterResetCounter = resetCount;
+        resetLiveMeters();
+    }
 
     uiCommitThisBlock = false;
 
@@ -122,9 +124,19 @@ void QuorvaneProcessor::processBlock (juce::AudioBuffer<float>& buffer, juce::Mi
         sectionRun.runSection = committed;
 
     if (role == 1)
+    {
         runInstMeasurement (view);
+        runInstGainStage (view);
+    }
+
+    runLiveMeters (view);
 
     syncPartnersAndSettings();
+
+    const auto* reference = chooseReferencePartner (role);
+
+    if (role == 1 || role == 2)
+        runLiveIntegrated (view, role, reference);
 
     if (role == 2 && sectionRun.runSection >= 0)
         ownSlot->currentSection.store (sectionRun.runSection);
@@ -133,11 +145,15 @@ void QuorvaneProcessor::processBlock (juce::AudioBuffer<float>& buffer, juce::Mi
     {
         measureOwnSide (view, sampleRate);
         pickUpSectionResults (sampleRate);
+        refreshSectionGains();
     }
     else if (role == 1)
     {
         measureInstSide (view, sampleRate);
     }
+
+    runSectionGainStage (view, role, committed);
+    publishDisplayValues (view, role, committed, reference);
 
     blockAnnounced = false;
 }
@@ -191,27 +207,29 @@ std::unique_ptr<QuorvaneProcessor::PerVocalState> QuorvaneProcessor::makePerVoca
         state->customMeters[(size_t) i].setRecordFrames (true);
     }
 
-    state->settingsGeneration = generation;
     return state;
 }
 
 void QuorvaneProcessor::syncPartnersAndSettings()
 {
     const auto partnerGen = partnerGeneration.load();
-    const auto settingsGen = customSettingsGeneration.load();
 
-    if (partnerGen == seenPartnerGeneration && settingsGen == seenSettingsGeneration)
+    if (partnerGen == seenPartnerGeneration && customSettingsSerial.load() == seenSettingsSerial)
         return;
 
     const bool partnersChanged = partnerGen != seenPartnerGeneration;
-    const bool settingsChanged = settingsGen != seenSettingsGeneration;
 
-    // The weighting is copied first: the partner and settings mutexes are never
-    // held together.
+    // The weighting, its generation and its hand-over serial are copied
+    // together, so a partner meter never gets one weighting stamped with
+    // another's generation; and first, so the partner and settings mutexes
+    // are never held together.
     CustomWeightedRmsSettings settings;
+    std::uint64_t settingsGen = 1, settingsSerial = 0;
     {
         const std::lock_guard<std::mutex> settingsLock (settingsMutex);
         settings = customSettings;
+        settingsGen = customSettingsGeneration.load();
+        settingsSerial = customSettingsSerial.load();
     }
 
     // Entries for new partners were built off the audio thread when the links
@@ -266,6 +284,7 @@ void QuorvaneProcessor::syncPartnersAndSettings()
             {
                 // Not prepared ahead (should not happen): build it here.
                 state = makePerVocalState (slot, preparedSampleRate, settings, settingsGen);
+                state->settingsSerial = settingsSerial;
             }
 
             // A new entry never joins a measurement that is already running.
@@ -286,16 +305,16 @@ void QuorvaneProcessor::syncPartnersAndSettings()
         triggerAsyncUpdate();
 
     seenPartnerGeneration = partnerGen;
-    seenSettingsGeneration = settingsGen;
+    seenSettingsSerial = settingsSerial;
 
     for (auto& state : perVocalStates)
     {
-        if (settingsChanged || state->settingsGeneration != settingsGen)
+        if (state->settingsSerial != settingsSerial)
         {
             for (auto& meter : state->customMeters)
                 meter.publishSettings (settings, settingsGen);
 
-            state->settingsGeneration = settingsGen;
+            state->settingsSerial = settingsSerial;
         }
     }
 }
@@ -541,124 +560,4 @@ void QuorvaneProcessor::cancelRunningMeasurementsForRestart()
             entry->measuringSection = -1;
         }
     }
-}
-
-//==============================================================================
-void QuorvaneProcessor::applyMeasurementSettings (int mode, float rmsTime)
-{
-    const auto t = juce::jlimit (0.5f, 10.0f, rmsTime);
-    const auto previous = rmsTimeSec.exchange (t);
-
-    const auto recomputeFrozen = [this]
-    {
-        const std::lock_guard<std::mutex> lock (analysisMutex);
-
-        for (int i = 0; i < numSectionSlots; ++i)
-            if (sections[(size_t) i].frozen.load())
-                recomputeSectionFromTrim (i);
-    };
-
-    if (std::abs (t - previous) > 0.001f)
-    {
-        const auto current = measMode.load();
-
-        if (current == 1 || current == 2)
-            recomputeFrozen();
-    }
-
-    const auto m = juce::jlimit (0, 2, mode);
-
-    if (m != measMode.load() && measuringSectionIndex() < 0 && ! runHeldOpen.load())
-    {
-        measMode.store (m);
-        recomputeFrozen();
-    }
-}
-
-void QuorvaneProcessor::applyCustomWeightedRmsSettings (const CustomWeightedRmsSettings& settings,
-                                                        float rmsTime,
-                                                        std::uint64_t generation)
-{
-    auto s = settings;
-    s.normalize();
-    const auto t = juce::jlimit (0.5f, 10.0f, rmsTime);
-
-    {
-        const std::lock_guard<std::mutex> lock (settingsMutex);
-
-        if (customSettings == s && customSettingsGeneration.load() == generation
-            && std::abs (rmsTimeSec.load() - t) <= 0.001f)
-            return;
-
-        customSettings = s;
-        customSettingsGeneration.store (generation);
-    }
-
-    ownSlot->liveCustomRms.store (-120.0f);
-
-    if (measMode.load() == 2)
-        ownSlot->liveRmsPostGain.store (-120.0f);
-
-    applyMeasurementSettings (measMode.load(), t);
-
-    for (auto& meter : sectionCustomMeters)
-        meter.publishSettings (s, generation);
-
-    liveCustomMeter.publishSettings (s, generation);
-
-    const std::lock_guard<std::mutex> lock (analysisMutex);
-
-    for (auto& section : sections)
-    {
-        if (section.customSelfFrames == nullptr && section.customPartnerFrames == nullptr)
-            continue;
-
-        section.customSelfFrames.reset();
-        section.customPartnerFrames.reset();
-
-        if (measMode.load() == 2)
-        {
-            section.selfLufs.store (-120.0f);
-            section.partnerLufs.store (-120.0f);
-            section.gainDb.store (0.0f);
-            section.needsRemeasure.store (section.frozen.load());
-        }
-    }
-}
-
-void QuorvaneProcessor::cancelActiveMeasurementsForSettingsChange()
-{
-    auto& slot = *ownSlot;
-    slot.cancelMarker.store (slot.stopCounter.load());
-
-    armedSectionStart.store (false);
-    deferredSectionIndex.store (-1);
-    armedInstStart.store (false);
-    deferredSectionStart.store (false);
-    deferredInstStart.store (false);
-
-    bool anything = runHeldOpen.exchange (false);
-
-    for (int j = 0; j < numSectionSlots; ++j)
-    {
-        auto& own = slot.ownSections[(size_t) j];
-
-        if (own.measuring.exchange (false))
-        {
-            own.elapsedSeconds.store (0.0f);
-            anything = true;
-        }
-
-        clearSlotMeasurement (own);
-
-        auto& inst = slot.instSections[(size_t) j];
-
-        if (inst.measuring.exchange (false))
-            anything = true;
-
-        clearSlotMeasurement (inst);
-    }
-
-    if (anything)
-        slot.cancelByCounter();
 }

@@ -60,6 +60,19 @@ float readClamped (const juce::ValueTree& node, const juce::Identifier& key, flo
     return juce::jlimit (lo, hi, readFloat (node, key, fallback));
 }
 
+// Measured levels and gains feed the audio gain directly. A meter never
+// reports a level above a few dB over full scale, and the Match Gain is
+// limited to +-24 dB when it is computed, so a stored value far outside
+// those ranges can only come from a damaged or hostile state: it is limited
+// on reading, or it would drive the output to huge or infinite values.
+constexpr float kMaxStoredLevel = 40.0f;
+constexpr float kMaxStoredGain = 200.0f;
+
+float readLevel (const juce::ValueTree& node, const juce::Identifier& key)
+{
+    return readClamped (node, key, -120.0f, -120.0f, kMaxStoredLevel);
+}
+
 void setFloat (juce::ValueTree& node, const juce::Identifier& key, float value)
 {
     node.setProperty (key, (double) value, nullptr);
@@ -125,9 +138,9 @@ void writeSectionNode (juce::ValueTree& parent, int index, const SectionState& s
 void readSectionScalars (const juce::ValueTree& node, SectionState& s)
 {
     s.frozen.store (readFlag (node, "frozen", false));
-    s.gainDb.store (readFloat (node, "gainDb", 0.0f));
-    s.selfLufs.store (readFloat (node, "selfLufs", -120.0f));
-    s.partnerLufs.store (readFloat (node, "partnerLufs", -120.0f));
+    s.gainDb.store (readClamped (node, "gainDb", 0.0f, -kMaxStoredGain, kMaxStoredGain));
+    s.selfLufs.store (readLevel (node, "selfLufs"));
+    s.partnerLufs.store (readLevel (node, "partnerLufs"));
     s.seconds.store (readFloat (node, "seconds", 0.0f));
 }
 
@@ -220,8 +233,8 @@ void readSlotNode (const juce::ValueTree& node, UndoSnapshot& snap, const SlotDe
     snap.targetLufs = readClamped (node, "targetLufs", -18.0f, -36.0f, -6.0f);
     snap.instOffset = readClamped (node, "instOffset", 0.0f, -6.0f, 6.0f);
     snap.instFrozen = readFlag (node, "instFrozen", false);
-    snap.instMatchGain = readFloat (node, "instMatchGain", 0.0f);
-    snap.instMeasuredLufs = readFloat (node, "instMeasuredLufs", -120.0f);
+    snap.instMatchGain = readClamped (node, "instMatchGain", 0.0f, -24.0f, 24.0f);
+    snap.instMeasuredLufs = readLevel (node, "instMeasuredLufs");
     snap.instTrimStart = readClamped (node, "instTrimStart", 0.0f, 0.0f, 1.0f);
     snap.instTrimEnd = readClamped (node, "instTrimEnd", 1.0f, 0.0f, 1.0f);
     snap.instAnalysisSeconds = readFloat (node, "instAnalysisSeconds", 0.0f);
@@ -620,8 +633,8 @@ void QuorvaneProcessor::setStateInformation (const void* data, int sizeInBytes)
 
     const auto frozen = readFlag (applied, "instFrozen", false);
     instFrozen.store (frozen);
-    instMatchGain.store (readFloat (applied, "instMatchGain", 0.0f));
-    instMeasuredLufs.store (readFloat (applied, "instMeasuredLufs", -120.0f));
+    instMatchGain.store (readClamped (applied, "instMatchGain", 0.0f, -24.0f, 24.0f));
+    instMeasuredLufs.store (readLevel (applied, "instMeasuredLufs"));
 
     {
         const std::lock_guard<std::mutex> lock (analysisMutex);

@@ -181,7 +181,7 @@ TEST_F (StateTest, ReadDefaultsAndClampsOfStoredValues)
         { "<applied gen=\"1\" instMatchGain=\"1e99999999999\" instMeasuredLufs=\"-inf\" hiddenVocalMask=\"99999999999999\">"
           "<section idx=\"1\" gainDb=\"nan\" selfLufs=\"abc\" seconds=\"-1e400\" linkGroup=\"-5\"/></applied>",
           [] (QuorvaneProcessor& p) {
-              EXPECT_TRUE (std::isfinite (p.instMatchGain.load()));
+              EXPECT_EQ (p.instMatchGain.load(), 0.0f); // too large to read: the default
               EXPECT_EQ (p.instMeasuredLufs.load(), -120.0f);
               EXPECT_EQ (p.sections[1].gainDb.load(), 0.0f);
               EXPECT_EQ (p.sections[1].selfLufs.load(), 0.0f); // no leading number reads as 0
@@ -324,6 +324,55 @@ TEST_F (StateTest, LengthBeyondTheDataReadsWhatIsThere)
     QuorvaneProcessor restored;
     restore (restored, blob);
     expectSnapshotsEqual (original.captureSnapshot(), restored.captureSnapshot());
+}
+
+// Levels and gains out of every range a measurement can give: the restored
+// instance must still put finite, bounded audio out, as a Vocal and as an Inst
+// with its Target view open.
+TEST_F (StateTest, HostileLevelsAndGainsKeepTheOutputFiniteAndBounded)
+{
+    struct Case { const char* name; int role; const char* applied; float maxGainDb; };
+    const Case cases[] {
+        { "vocal", 2, "<applied><section idx=\"0\" frozen=\"1\" selfLufs=\"-200\" partnerLufs=\"250\" gainDb=\"450\"/></applied>",
+          40.0f + 120.0f + 12.0f },
+        { "inst", 1, "<applied instFrozen=\"1\" instTargetUiOpen=\"1\" instMatchGain=\"300\" instMeasuredLufs=\"-300\"/>",
+          24.0f + 6.0f },
+    };
+
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (c.name);
+        QuorvaneProcessor p;
+        restore (p, frame (stateXml (c.applied)));
+        auto* role = p.parameters.getParameter (ids::role);
+        role->setValueNotifyingHost (role->convertTo0to1 ((float) c.role));
+        p.handleUpdateNowIfNeeded();
+        p.prepareToPlay (48000.0, 512);
+
+        EXPECT_LE (std::abs (p.sections[0].gainDb.load()), 200.0f);
+        EXPECT_LE (p.sections[0].partnerLufs.load(), 40.0f);
+        EXPECT_GE (p.sections[0].selfLufs.load(), -120.0f);
+
+        juce::AudioBuffer<float> buffer (2, 512);
+        juce::MidiBuffer midi;
+        const float level = 1.0e-6f;
+
+        for (int block = 0; block < 20; ++block)
+        {
+            for (int ch = 0; ch < 2; ++ch)
+                juce::FloatVectorOperations::fill (buffer.getWritePointer (ch), level, 512);
+
+            p.processBlock (buffer, midi);
+
+            for (int ch = 0; ch < 2; ++ch)
+                for (int i = 0; i < 512; ++i)
+                {
+                    const auto y = buffer.getSample (ch, i);
+                    ASSERT_TRUE (std::isfinite (y)) << "block " << block << " sample " << i;
+                    ASSERT_LE (std::abs (y), level * juce::Decibels::decibelsToGain (c.maxGainDb) * 1.001f);
+                }
+        }
+    }
 }
 
 TEST_F (StateTest, HostileParameterValuesGetSafeNumbers)

@@ -219,6 +219,14 @@ inline void fillRichState (QuorvaneProcessor& p, unsigned seed = 7)
         setParam (p, "offset_" + juce::String::charToString ((juce::juce_wchar) ('A' + i)), -6.0f + 0.7f * (float) i);
 
     p.handleUpdateNowIfNeeded();
+
+    // A finished section's gain holds the Offset Gain in force (VOCAL + gain =
+    // INST + Offset), as the audio thread keeps it on a Vocal instance.
+    for (int i = 0; i < 6; ++i)
+    {
+        auto& s = p.sections[(size_t) i];
+        s.gainDb = p.getSectionOffset (i) + s.partnerLufs.load() - s.selfLufs.load();
+    }
     p.sections[4].locked = true;
     p.sections[1].linkGroup = 2;
     p.sections[2].linkGroup = 2;

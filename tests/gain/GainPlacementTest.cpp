@@ -1,0 +1,298 @@
+// Where and how the section gain and the Inst gain change, sample by sample,
+// on DC input.
+
+#include "GainTestUtils.h"
+
+using namespace qvn::test;
+
+namespace
+{
+class Gain : public ProcessorTest
+{
+};
+
+/** A Vocal on section A with Offset A = -6 dB and Offset B = +6 dB, settled. */
+struct VocalAB : DcRig
+{
+    VocalAB() : DcRig (2)
+    {
+        setParam (p, QuorvaneProcessor::offsetParameterId (0), -6.0f);
+        setParam (p, QuorvaneProcessor::offsetParameterId (1), 6.0f);
+        p.handleUpdateNowIfNeeded();
+        blocks (3);
+        EXPECT_TRUE (hasGainProfile (block(), dbToGain (-6.0f), dbToGain (-6.0f), 0, 0));
+    }
+};
+} // namespace
+
+TEST_F (Gain, SectionChangeIsPlacedAtItsAutomationPoint)
+{
+    struct Case
+    {
+        const char* name;
+        bool announce;
+        std::vector<std::pair<int, int>> points; // sample offset, section
+        int start, length;
+    };
+
+    const Case cases[] = {
+        { "point at 300", true, { { 300, 1 } }, 300, 144 },
+        { "point at 500: shortened to the rest of the block", true, { { 500, 1 } }, 500, 12 },
+        { "point at the last sample", true, { { 511, 1 } }, 511, 1 },
+        { "first point of the new section counts", true, { { 100, 2 }, { 300, 1 }, { 400, 1 } }, 300, 144 },
+        { "announced block without a point", true, {}, 0, 144 },
+        { "block not announced", false, {}, 0, 144 },
+    };
+
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (c.name);
+        VocalAB rig;
+        setParam (rig.p, ids::section, 1.0f);
+
+        auto& out = rig.block (c.announce, [&]
+        {
+            for (auto [offset, section] : c.points)
+                rig.sectionPoint (offset, section);
+        });
+
+        EXPECT_TRUE (hasGainProfile (out, dbToGain (-6.0f), dbToGain (6.0f), c.start, c.length));
+        EXPECT_TRUE (hasGainProfile (rig.block(), dbToGain (6.0f), dbToGain (6.0f), 0, 0));
+    }
+}
+
+TEST_F (Gain, RampLengthFollowsTheSampleRate)
+{
+    for (auto [rate, length] : { std::pair { 44100.0, 132 }, std::pair { 96000.0, 288 } })
+    {
+        SCOPED_TRACE (rate);
+        DcRig rig (2, rate, 1024);
+        setParam (rig.p, QuorvaneProcessor::offsetParameterId (1), 6.0f);
+        rig.blocks (2);
+        setParam (rig.p, ids::section, 1.0f);
+        auto& out = rig.block (true, [&] { rig.sectionPoint (100, 1); });
+        EXPECT_TRUE (hasGainProfile (out, 1.0f, dbToGain (6.0f), 100, length));
+    }
+}
+
+TEST_F (Gain, OffsetMoveIsPlacedAtTheOffsetPointThatSetIt)
+{
+    struct Case
+    {
+        const char* name;
+        int section;
+        float pointDb;
+        int start;
+    };
+
+    const Case cases[] = {
+        { "matching point", 0, -3.0f, 200 },
+        { "within 0.05 dB", 0, -3.04f, 200 },
+        { "another value", 0, -4.0f, 0 },
+        { "another section", 1, -3.0f, 0 },
+    };
+
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (c.name);
+        VocalAB rig;
+        setParam (rig.p, QuorvaneProcessor::offsetParameterId (0), -3.0f);
+        auto& out = rig.block (true, [&] { rig.offsetPoint (c.section, 200, c.pointDb); });
+        EXPECT_TRUE (hasGainProfile (out, dbToGain (-6.0f), dbToGain (-3.0f), c.start, 144));
+    }
+}
+
+TEST_F (Gain, TinyMovesAreSmoothedNotRamped)
+{
+    DcRig rig (2);
+    auto& s = rig.p.sections[0];
+    s.selfLufs = -20.0f;
+    s.partnerLufs = -20.0f;
+    s.frozen = true;
+    rig.blocks (3);
+    ASSERT_NEAR (rig.p.sectionGainDb, 0.0f, 1.0e-7f);
+
+    // The result's gain moves by 0.00005 dB: no ramp, a one-pole step of
+    // 30 ms time constant over the block, spread linearly over the block.
+    s.partnerLufs = -20.0f + 0.00005f;
+    const auto target = s.partnerLufs.load() - s.selfLufs.load();
+    auto& out = rig.block();
+    const auto a = std::exp (-(512.0 / 48000.0) / 0.03);
+    const auto expected = (float) ((1.0 - a) * target);
+    EXPECT_NEAR (rig.p.sectionGainDb, expected, 1.0e-9f);
+    EXPECT_TRUE (hasGainProfile (out, 1.0f, dbToGain (expected), 0, 512));
+
+    // A move above 0.0001 dB is a ramp again.
+    s.partnerLufs = -19.9f;
+    auto& jump = rig.block();
+    EXPECT_NEAR (rig.p.sectionGainDb, 0.1f, 1.0e-5f);
+    EXPECT_TRUE (hasGainProfile (jump, dbToGain (expected), dbToGain (0.1f), 0, 144));
+}
+
+TEST_F (Gain, TargetOfTheCurrentSection)
+{
+    struct Case
+    {
+        const char* name;
+        std::function<void (QuorvaneProcessor&)> set;
+        float gainDb;
+    };
+
+    const Case cases[] = {
+        { "no result: the Offset Gain", [] (QuorvaneProcessor&) {}, 4.0f },
+        { "result: Offset + INST - VOCAL",
+          [] (QuorvaneProcessor& p) { p.sections[0].selfLufs = -23.0f; p.sections[0].partnerLufs = -20.0f; p.sections[0].frozen = true; },
+          7.0f },
+        { "result with an absent level: 0 dB",
+          [] (QuorvaneProcessor& p) { p.sections[0].selfLufs = -120.0f; p.sections[0].partnerLufs = -20.0f; p.sections[0].frozen = true; },
+          0.0f },
+        { "bypassed", [] (QuorvaneProcessor& p) { p.sections[0].bypass = true; }, 0.0f },
+        { "locked: its stored offset",
+          [] (QuorvaneProcessor& p) { p.storedOffsets[0] = -2.0f; p.sections[0].locked = true; },
+          -2.0f },
+        { "locked with a result",
+          [] (QuorvaneProcessor& p) { p.storedOffsets[0] = -2.0f; p.sections[0].locked = true;
+                                      p.sections[0].selfLufs = -23.0f; p.sections[0].partnerLufs = -20.0f; p.sections[0].frozen = true; },
+          1.0f },
+    };
+
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (c.name);
+        DcRig rig (2);
+        setParam (rig.p, QuorvaneProcessor::offsetParameterId (0), 4.0f);
+        c.set (rig.p);
+        rig.blocks (2);
+        EXPECT_TRUE (hasGainProfile (rig.block(), dbToGain (c.gainDb), dbToGain (c.gainDb), 0, 0));
+    }
+
+    // Without the Vocal role nothing is applied.
+    for (int role : { 0, 1 })
+    {
+        DcRig rig (role);
+        setParam (rig.p, QuorvaneProcessor::offsetParameterId (0), 4.0f);
+        rig.blocks (2);
+        EXPECT_TRUE (hasGainProfile (rig.block(), 1.0f, 1.0f, 0, 0)) << "role " << role;
+    }
+}
+
+TEST_F (Gain, MeasuringTheCurrentSectionRampsToUnityAtTheBlockStart)
+{
+    VocalAB rig;
+
+    // Even with an offset point in the block, the start of the measurement
+    // ramps from sample 0.
+    startMeasuring (rig.p, 0);
+    auto& start = rig.block (true, [&] { rig.offsetPoint (0, 300, -6.0f); });
+    EXPECT_TRUE (hasGainProfile (start, dbToGain (-6.0f), 1.0f, 0, 144));
+    EXPECT_TRUE (hasGainProfile (rig.block(), 1.0f, 1.0f, 0, 0));
+
+    // Its end returns to the Offset Gain (no partner: no result comes).
+    stopMeasuring (rig.p);
+    EXPECT_TRUE (hasGainProfile (rig.block(), 1.0f, dbToGain (-6.0f), 0, 144));
+}
+
+TEST_F (Gain, ResultPickupRampsToTheResultGain)
+{
+    Session s (1, 48000.0, 480);
+    s.instLevelDb = -20.0f;
+    s.vocalLevelDb = -26.0f;
+    auto& v = s.vocal();
+    setParam (v, QuorvaneProcessor::offsetParameterId (0), 1.0f);
+    v.handleUpdateNowIfNeeded();
+    s.run (2);
+
+    startMeasuring (v, 0);
+    s.run (s.blocksFor (2.0));
+    EXPECT_EQ (v.sectionGainDb, 0.0f);
+    stopMeasuring (v);
+    s.run (3);
+
+    ASSERT_TRUE (v.sections[0].frozen.load());
+    EXPECT_NEAR (v.sections[0].gainDb.load(), 7.0f, 0.01f);
+    EXPECT_NEAR (v.sectionGainDb, v.sections[0].gainDb.load(), 1.0e-6f);
+
+    // The offset in force stays part of the result's gain.
+    setParam (v, QuorvaneProcessor::offsetParameterId (0), -2.0f);
+    s.run (1);
+    EXPECT_NEAR (v.sections[0].gainDb.load(), 4.0f, 0.01f);
+    EXPECT_NEAR (v.sectionGainDb, 4.0f, 0.01f);
+    EXPECT_TRUE (v.ownSlot->hasResult.load());
+}
+
+TEST_F (Gain, MatchGainOfTheInstInstance)
+{
+    struct Case
+    {
+        const char* name;
+        float instLufs, targetLufs, instOffset, matchGain;
+    };
+
+    const Case cases[] = {
+        { "target -18, INST -20.5", -20.5f, -18.0f, 0.0f, 2.5f },
+        { "with Inst Offset", -20.5f, -18.0f, 1.5f, 2.5f },
+        { "very quiet INST: limited to +24", -50.0f, -18.0f, 0.0f, 24.0f },
+        { "very loud INST: limited to -24", 0.0f, -30.0f, 0.0f, -24.0f },
+    };
+
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (c.name);
+        DcRig rig (1);
+        setParam (rig.p, ids::targetLufs, c.targetLufs);
+        setParam (rig.p, ids::instOffset, c.instOffset);
+        rig.p.handleUpdateNowIfNeeded();
+        rig.p.instMeasuredLufs = c.instLufs;
+        rig.p.instTargetUiOpen = true;
+
+        auto& first = rig.block (false, {}, 0.25f);
+        EXPECT_FLOAT_EQ (rig.p.instMatchGain.load(), c.matchGain);
+        const auto g = dbToGain (c.matchGain + c.instOffset);
+        EXPECT_TRUE (hasGainProfile (first, 1.0f, g, 0, 144, 0.25f));
+        EXPECT_TRUE (hasGainProfile (rig.block (false, {}, 0.25f), g, g, 0, 0, 0.25f));
+    }
+}
+
+TEST_F (Gain, InstGainOnlyWhileTheTargetViewIsOpenAndNoInstMeasurementRuns)
+{
+    DcRig rig (1);
+    rig.p.instMeasuredLufs = -20.5f;
+
+    // Closed view: the instrumental passes unchanged, but the Match Gain
+    // follows Target LUFS all the same.
+    EXPECT_TRUE (hasGainProfile (rig.block(), 1.0f, 1.0f, 0, 0));
+    EXPECT_FLOAT_EQ (rig.p.instMatchGain.load(), 2.5f);
+
+    rig.p.instTargetUiOpen = true;
+    rig.blocks (1);
+    const auto g = dbToGain (2.5f);
+    EXPECT_TRUE (hasGainProfile (rig.block(), g, g, 0, 0));
+
+    // Closing the view ramps to 0 dB within 3 ms.
+    rig.p.instTargetUiOpen = false;
+    EXPECT_TRUE (hasGainProfile (rig.block(), g, 1.0f, 0, 144));
+
+    rig.p.instTargetUiOpen = true;
+    rig.blocks (1);
+
+    // So does the start of an INST measurement, and its end ramps back.
+    rig.p.instMeasuring = true;
+    EXPECT_TRUE (hasGainProfile (rig.block(), g, 1.0f, 0, 144));
+    rig.p.instMeasuring = false;
+    EXPECT_TRUE (hasGainProfile (rig.block(), 1.0f, g, 0, 144));
+
+    // Without an INST level the Match Gain keeps its value.
+    rig.p.instMeasuredLufs = -120.0f;
+    setParam (rig.p, ids::targetLufs, -10.0f);
+    rig.blocks (1);
+    EXPECT_FLOAT_EQ (rig.p.instMatchGain.load(), 2.5f);
+}
+
+TEST_F (Gain, ZeroSampleRateRampsOverOneSample)
+{
+    DcRig rig (2, 0.0, 64);
+    setParam (rig.p, QuorvaneProcessor::offsetParameterId (1), 6.0f);
+    rig.blocks (1);
+    setParam (rig.p, ids::section, 1.0f);
+    EXPECT_TRUE (hasGainProfile (rig.block (true, [&] { rig.sectionPoint (10, 1); }), 1.0f, dbToGain (6.0f), 10, 1));
+}
