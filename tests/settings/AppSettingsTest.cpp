@@ -287,10 +287,13 @@ TEST_F (SettingsFixture, DeeplyNestedFileIsSetAsideWholeAndTheStoreStartsFromDef
 {
     // Nesting this deep overflows the stack of the framework's recursive
     // XML reader; the store must not hand it the file.
-    juce::String text ("<?xml version=\"1.0\"?><PROPERTIES><VALUE name=\"editorZoom\" val=\"2\"/>");
-    juce::String open, close;
-    for (int i = 0; i < 200000; ++i) { open << "<a>"; close << "</a>"; }
-    text << open << close << "</PROPERTIES>";
+    std::string raw ("<?xml version=\"1.0\"?><PROPERTIES><VALUE name=\"editorZoom\" val=\"2\"/>");
+    constexpr int depth = 200000;
+    raw.reserve (raw.size() + (size_t) depth * 7 + 16);
+    for (int i = 0; i < depth; ++i) raw += "<a>";
+    for (int i = 0; i < depth; ++i) raw += "</a>";
+    raw += "</PROPERTIES>";
+    const juce::String text (raw.data(), raw.size());
 
     settingsFile().getParentDirectory().createDirectory();
     ASSERT_TRUE (settingsFile().replaceWithText (text));
