@@ -9,6 +9,15 @@ using FlowTest = ProcessorTest;
 void setSection (QuorvaneProcessor& p, int section) { setParam (p, ids::section, (float) section); }
 
 bool hasResult (QuorvaneProcessor& v, int section) { return v.sections[(size_t) section].frozen.load(); }
+
+/** Puts the Vocal on a section, lets the change take hold, then MATCH there
+    and the given stretch of audio. */
+void startOnSection (Session& s, QuorvaneProcessor& v, int section, double seconds)
+{
+    setSection (v, section);
+    s.run (2);
+    s.startAndRun (v, section, seconds);
+}
 } // namespace
 
 TEST_F (FlowTest, VocalGetsInstPlusOffsetMinusVocal)
@@ -78,9 +87,7 @@ TEST_F (FlowTest, RunFollowsTheCurrentSectionAfterItHolds)
 {
     Session s (1);
     auto& v = s.vocal();
-    setSection (v, 0);
-    s.run (2);
-    s.startAndRun (v, 0, 1.0);
+    startOnSection (s, v, 0, 1.0);
 
     // A change shorter than 120 ms does not move the run.
     setSection (v, 1);
@@ -111,9 +118,7 @@ TEST_F (FlowTest, LockedSectionHoldsTheRunOpenUntilAnUnlockedOne)
     Session s (1);
     auto& v = s.vocal();
     v.sections[1].locked = true;
-    setSection (v, 0);
-    s.run (2);
-    s.startAndRun (v, 0, 1.0);
+    startOnSection (s, v, 0, 1.0);
 
     setSection (v, 1);
     s.run (s.blocksFor (0.3));
@@ -136,9 +141,7 @@ TEST_F (FlowTest, StoppedTransportOnlyMovesTheRunOnEditorRequests)
 {
     Session s (1);
     auto& v = s.vocal();
-    setSection (v, 0);
-    s.run (2);
-    s.startAndRun (v, 0, 1.0);
+    startOnSection (s, v, 0, 1.0);
 
     s.setPlaying (false);
     setSection (v, 3); // host automation while stopped
@@ -204,9 +207,7 @@ TEST_F (FlowTest, WithoutTransportLinkStoppingPlaybackKeepsMeasuring)
 {
     Session s (1);
     auto& v = s.vocal();
-    setSection (v, 4);
-    s.run (2);
-    s.startAndRun (v, 4, 1.0);
+    startOnSection (s, v, 4, 1.0);
     s.setPlaying (false);
     s.run (s.blocksFor (0.5));
     EXPECT_EQ (v.measuringSectionIndex(), 4);
