@@ -6,32 +6,9 @@
 
 #include "GainTestUtils.h"
 
-#include <cstdlib>
+#include "../support/AllocationCounter.h"
+
 #include <future>
-#include <new>
-
-namespace
-{
-thread_local bool counting = false;
-thread_local long allocations = 0;
-} // namespace
-
-void* operator new (std::size_t size)
-{
-    if (counting)
-        ++allocations;
-
-    if (auto* p = std::malloc (size == 0 ? 1 : size))
-        return p;
-
-    throw std::bad_alloc();
-}
-
-void* operator new[] (std::size_t size) { return operator new (size); }
-void operator delete (void* p) noexcept { std::free (p); }
-void operator delete[] (void* p) noexcept { std::free (p); }
-void operator delete (void* p, std::size_t) noexcept { std::free (p); }
-void operator delete[] (void* p, std::size_t) noexcept { std::free (p); }
 
 using namespace qvn::test;
 
@@ -106,11 +83,12 @@ Tally runCounted (Session& s, int blocks, int blockSize)
             fillSine (buffer, s.samplePosition, s.sampleRate, p == s.inst.get() ? s.instLevelDb : s.vocalLevelDb);
             const auto before = recordedListCapacities (*p);
 
-            allocations = 0;
-            counting = true;
-            p->processBlock (buffer, midi);
-            counting = false;
-            const auto counted = allocations;
+            long counted = 0;
+            {
+                AllocationCountScope scope;
+                p->processBlock (buffer, midi);
+                counted = scope.count();
+            }
 
             const auto steps = growthSteps (before, recordedListCapacities (*p));
             t.allocations += counted;

@@ -2,7 +2,7 @@
 // driven only through the VST3 interfaces with automation points at sample
 // offsets, as a host drives it.
 
-#include "RawVst3Host.h"
+#include "BundleFactory.h"
 
 #include <gtest/gtest.h>
 
@@ -14,31 +14,6 @@ namespace
 {
 constexpr double sampleRate = 48000.0;
 constexpr int blockSize = 512;
-
-Steinberg::IPluginFactory* bundleFactory()
-{
-    static Steinberg::IPluginFactory* factory = []() -> Steinberg::IPluginFactory*
-    {
-        std::string error;
-        auto module = Vst3Module::openBundle (QVN_VST3_BUNDLE_LIBRARY, error);
-
-        if (module.getFactory == nullptr)
-        {
-            ADD_FAILURE() << error;
-            return nullptr;
-        }
-
-        if (module.moduleEntry != nullptr && ! module.moduleEntry (module.handle))
-        {
-            ADD_FAILURE() << "ModuleEntry failed";
-            return nullptr;
-        }
-
-        return module.getFactory();
-    }();
-
-    return factory;
-}
 
 float dbToGain (float db) { return std::pow (10.0f, db / 20.0f); }
 double offsetValue (float db) { return (db + 12.0) / 24.0; }

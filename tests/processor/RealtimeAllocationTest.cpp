@@ -3,37 +3,7 @@
 
 #include "MeasurementHarness.h"
 
-#include <cstdlib>
-#include <new>
-
-namespace
-{
-thread_local bool counting = false;
-thread_local int allocations = 0;
-
-struct CountScope
-{
-    CountScope() { allocations = 0; counting = true; }
-    ~CountScope() { counting = false; }
-};
-} // namespace
-
-void* operator new (std::size_t size)
-{
-    if (counting)
-        ++allocations;
-
-    if (auto* p = std::malloc (size == 0 ? 1 : size))
-        return p;
-
-    throw std::bad_alloc();
-}
-
-void* operator new[] (std::size_t size) { return operator new (size); }
-void operator delete (void* p) noexcept { std::free (p); }
-void operator delete[] (void* p) noexcept { std::free (p); }
-void operator delete (void* p, std::size_t) noexcept { std::free (p); }
-void operator delete[] (void* p, std::size_t) noexcept { std::free (p); }
+#include "../support/AllocationCounter.h"
 
 using namespace qvn::test;
 
@@ -52,11 +22,11 @@ TEST (RealtimeAllocation, AdoptingANewPartnerDoesNotAllocateOnTheAudioThread)
     fillSine (buffer, 0, 48000.0, -20.0f);
 
     {
-        CountScope scope;
+        AllocationCountScope scope;
         s.inst->processBlock (buffer, midi);
         s.vocal().processBlock (buffer, midi);
         second->processBlock (buffer, midi);
-        EXPECT_EQ (allocations, 0);
+        EXPECT_EQ (scope.count(), 0);
     }
 
     EXPECT_EQ (s.inst->partnerCount.load(), 2);
@@ -70,12 +40,12 @@ TEST (RealtimeAllocation, AdoptingANewPartnerDoesNotAllocateOnTheAudioThread)
 
     // Steady state without measurements allocates nothing either.
     {
-        CountScope scope;
+        AllocationCountScope scope;
         for (int i = 0; i < 50; ++i)
         {
             s.inst->processBlock (buffer, midi);
             s.vocal().processBlock (buffer, midi);
         }
-        EXPECT_EQ (allocations, 0);
+        EXPECT_EQ (scope.count(), 0);
     }
 }

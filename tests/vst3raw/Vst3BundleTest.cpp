@@ -1,7 +1,7 @@
 // The built plug-in bundle, loaded with dlopen and driven only through the
 // VST3 interfaces, as a host drives it.
 
-#include "RawVst3Host.h"
+#include "BundleFactory.h"
 
 #include <pluginterfaces/vst/ivstautomationstate.h>
 
@@ -16,31 +16,6 @@ namespace
     constexpr double sampleRate = 48000.0;
     constexpr int blockSize = 512;
 
-    // The bundle stays loaded for the whole program, as in a host.
-    Steinberg::IPluginFactory* bundleFactory()
-    {
-        static Steinberg::IPluginFactory* factory = []() -> Steinberg::IPluginFactory*
-        {
-            std::string error;
-            auto module = Vst3Module::openBundle (QVN_VST3_BUNDLE_LIBRARY, error);
-
-            if (module.getFactory == nullptr)
-            {
-                ADD_FAILURE() << error;
-                return nullptr;
-            }
-
-            if (module.moduleEntry != nullptr && ! module.moduleEntry (module.handle))
-            {
-                ADD_FAILURE() << "ModuleEntry failed";
-                return nullptr;
-            }
-
-            return module.getFactory();
-        }();
-
-        return factory;
-    }
 
     class Bundle : public ::testing::Test
     {
