@@ -1,8 +1,10 @@
 #include "settings/AppSettings.h"
-#include "settings/StoredXml.h"
+
+#include <pugixml.hpp>
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <mutex>
 #include <optional>
@@ -17,29 +19,9 @@ namespace
     //==========================================================================
     // The per-user configuration folder. On Linux and the BSDs this follows
     // the XDG convention ($XDG_CONFIG_HOME, else ~/.config); a relative
-    // $XDG_CONFIG_HOME is invalid by that convention and is ignored.
-    // The framework parses the settings file with an XML reader that hangs or
-    // overflows its stack on some malformed text (and reads a file of any
-    // size whole). A file like that is moved aside, keeping it for the user
-    // to inspect, so the store starts from defaults instead of taking the
-    // host down; the next write then produces a valid file.
-    void setAsideUnreadableFile (const juce::File& file)
-    {
-        constexpr juce::int64 maxSettingsBytes = 8 * 1024 * 1024;
-
-        if (! file.existsAsFile())
-            return;
-
-        if (file.getSize() <= maxSettingsBytes && qvn::isSafeStoredMarkup (file.loadFileAsString()))
-            return;
-
-        const auto aside = file.getSiblingFile (file.getFileName() + ".unreadable");
-        aside.deleteFile();
-
-        if (! file.moveFileTo (aside))
-            file.deleteFile();
-    }
-
+    // $XDG_CONFIG_HOME is invalid by that convention and is ignored. Only the
+    // file's location is taken from the framework's options; the store reads
+    // and writes the file itself (SettingsFile).
     juce::PropertiesFile::Options makeFileOptions()
     {
         juce::PropertiesFile::Options o;
@@ -91,11 +73,17 @@ namespace
         return true;
     }
 
-    double attributeNumber (const juce::XmlElement& e, const char* name, double defaultValue)
+    juce::String attributeText (const pugi::xml_node& e, const char* name)
+    {
+        const auto* v = e.attribute (name).value();
+        return qvn::textFromUtf8 (v, std::strlen (v));
+    }
+
+    double attributeNumber (const pugi::xml_node& e, const char* name, double defaultValue)
     {
         double v = 0.0;
 
-        if (e.hasAttribute (name) && parseNumber (e.getStringAttribute (name), v))
+        if (e.attribute (name) && parseNumber (attributeText (e, name), v))
             return v;
 
         return defaultValue;
@@ -103,7 +91,7 @@ namespace
 
     // An integer attribute; a missing, non-numeric, fractional or out-of-range
     // value reads as the default.
-    int attributeInt (const juce::XmlElement& e, const char* name, int defaultValue)
+    int attributeInt (const pugi::xml_node& e, const char* name, int defaultValue)
     {
         const auto v = attributeNumber (e, name, std::numeric_limits<double>::quiet_NaN());
 
@@ -118,6 +106,17 @@ namespace
     juce::String singleLineXml (const juce::XmlElement& e)
     {
         return e.toString (juce::XmlElement::TextFormat().singleLine());
+    }
+
+    // Parses one of the store's XML lists with the same reader as the file
+    // (no recursion, no entities); false when it is not XML with that root.
+    bool parseList (const juce::String& text, const char* rootName, pugi::xml_document& doc)
+    {
+        const auto* utf8 = text.toRawUTF8();
+        constexpr auto options = pugi::parse_default & ~(pugi::parse_wconv_attribute | pugi::parse_eol);
+
+        return doc.load_buffer (utf8, std::strlen (utf8), options, pugi::encoding_utf8)
+            && std::strcmp (doc.document_element().name(), rootName) == 0;
     }
 
     //==========================================================================
@@ -230,33 +229,11 @@ AppSettings& AppSettings::get()
 
 AppSettings::AppSettings()
 {
-    properties.setStorageParameters (makeFileOptions());
-    setAsideUnreadableFile (settingsFileLocation());
-
-    // Open the file now, under the creation lock: the framework opens it
-    // lazily in getUserSettings(), which is not safe when a host thread, the
-    // message thread and the update check reach it at the same moment.
-    auto* user = properties.getUserSettings();
-
-    // Another process replacing the file at this very moment can make the
-    // framework read it short (it takes the length from the path, not from
-    // the file it opened). Read again before settling for defaults, which
-    // the next write would otherwise make permanent.
-    for (int attempt = 0; attempt < 5 && user != nullptr && ! user->isValidFile(); ++attempt)
-    {
-        juce::Thread::sleep (2);
-        user->reload();
-    }
-
-   #if JUCE_LINUX || JUCE_BSD
-    // The framework pairs the user file with an all-users file; with an
-    // absolute folder name both resolve to the same path, so reads must not
-    // fall back to that second (stale) copy.
-    if (user != nullptr)
-        user->setFallbackPropertySet (nullptr);
-   #else
-    juce::ignoreUnused (user);
-   #endif
+    // Opened now, under the creation lock, so that a host thread, the
+    // message thread and the update check never open it at the same moment.
+    properties.file = std::make_unique<SettingsFile> (settingsFileLocation(),
+                                                      juce::StringArray { qvn::settingsKeys::offsetTargets,
+                                                                          qvn::settingsKeys::customWeightedRmsPresets });
 }
 
 AppSettings::~AppSettings()
@@ -268,7 +245,7 @@ AppSettings::~AppSettings()
             instancePtr = nullptr;
     }
 
-    properties.closeFiles();
+    properties.file.reset();
 }
 
 juce::File AppSettings::settingsFileLocation()
@@ -276,7 +253,7 @@ juce::File AppSettings::settingsFileLocation()
     return makeFileOptions().getDefaultFile();
 }
 
-juce::PropertiesFile& AppSettings::userSettings()
+SettingsFile& AppSettings::userSettings()
 {
     return *properties.getUserSettings();
 }
@@ -285,7 +262,7 @@ juce::PropertiesFile& AppSettings::userSettings()
 namespace
 {
     // A stored value, or nothing when the key is absent.
-    std::optional<juce::String> readText (juce::PropertiesFile& s, const char* key)
+    std::optional<juce::String> readText (juce::PropertySet& s, const char* key)
     {
         const juce::ScopedLock sl (s.getLock());
 
@@ -295,7 +272,7 @@ namespace
         return s.getValue (key);
     }
 
-    double readNumber (juce::PropertiesFile& s, const char* key, double defaultValue)
+    double readNumber (juce::PropertySet& s, const char* key, double defaultValue)
     {
         double v = 0.0;
 
@@ -305,7 +282,7 @@ namespace
         return defaultValue;
     }
 
-    bool readFlag (juce::PropertiesFile& s, const char* key, bool defaultValue)
+    bool readFlag (juce::PropertySet& s, const char* key, bool defaultValue)
     {
         auto text = readText (s, key);
 
@@ -325,7 +302,7 @@ namespace
         return defaultValue;
     }
 
-    qvn::DisplayRange readRange (juce::PropertiesFile& s, const char* minKey, const char* maxKey,
+    qvn::DisplayRange readRange (juce::PropertySet& s, const char* minKey, const char* maxKey,
                                  float defaultLow, float defaultHigh)
     {
         return qvn::sanitiseDisplayRange ((float) readNumber (s, minKey, defaultLow),
@@ -334,14 +311,14 @@ namespace
     }
 
     // Sets two keys that belong together and writes the file once.
-    void writePair (juce::PropertiesFile& s, const char* keyA, const juce::var& a, const char* keyB, const juce::var& b)
+    void writePair (SettingsFile& s, const char* keyA, const juce::var& a, const char* keyB, const juce::var& b)
     {
         s.setValue (keyA, a);
         s.setValue (keyB, b);
         s.saveIfNeeded();
     }
 
-    void writeRange (juce::PropertiesFile& s, const char* minKey, const char* maxKey, float low, float high,
+    void writeRange (SettingsFile& s, const char* minKey, const char* maxKey, float low, float high,
                      float defaultLow, float defaultHigh)
     {
         const auto r = qvn::sanitiseDisplayRange (low, high, defaultLow, defaultHigh);
@@ -401,21 +378,21 @@ std::vector<qvn::OffsetTarget> AppSettings::offsetTargets()
         return defaultOffsetTargets();
 
     std::vector<qvn::OffsetTarget> targets;
-    const auto xml = juce::parseXML (*text);
+    pugi::xml_document doc;
 
-    if (xml == nullptr || ! xml->hasTagName ("offsetTargets"))
+    if (! parseList (*text, "offsetTargets", doc))
         return targets;
 
-    for (auto* child : xml->getChildWithTagNameIterator ("target"))
+    for (const auto& child : doc.document_element().children ("target"))
     {
         qvn::OffsetTarget t;
-        t.name = qvn::normaliseOffsetTargetName (child->getStringAttribute ("name"));
+        t.name = qvn::normaliseOffsetTargetName (attributeText (child, "name"));
 
         if (! qvn::isValidOffsetTargetName (t.name, targets, -1))
             continue;
 
-        t.lo = (float) attributeNumber (*child, "lo", 0.0);
-        t.hi = (float) attributeNumber (*child, "hi", 0.0);
+        t.lo = (float) attributeNumber (child, "lo", 0.0);
+        t.hi = (float) attributeNumber (child, "hi", 0.0);
         sanitiseOffsetTargetEnds (t.lo, t.hi);
         targets.push_back (t);
     }
@@ -492,34 +469,31 @@ std::vector<NamedCustomWeightedRmsPreset> AppSettings::customWeightedRmsPresets(
     if (text.isEmpty())
         return presets;
 
-    const auto xml = juce::parseXML (text);
+    pugi::xml_document doc;
 
-    if (xml == nullptr || ! xml->hasTagName ("customWeightedRmsPresets"))
+    if (! parseList (text, "customWeightedRmsPresets", doc))
         return presets;
 
-    for (auto* child : xml->getChildIterator())
+    for (const auto& child : doc.document_element().children ("preset"))
     {
-        if (! child->hasTagName ("preset"))
-            continue;
-
         NamedCustomWeightedRmsPreset preset;
         preset.settings = presetBaseSettings();
-        preset.name = presetName (child->getStringAttribute ("name"));
+        preset.name = presetName (attributeText (child, "name"));
 
-        for (auto* slotElement : child->getChildIterator())
+        for (const auto& slotElement : child.children ("slot"))
         {
-            const auto index = attributeInt (*slotElement, "index", -1);
+            const auto index = attributeInt (slotElement, "index", -1);
 
-            if (! slotElement->hasTagName ("slot") || index < 0 || index >= CustomWeightedRmsSettings::numSlots)
+            if (index < 0 || index >= CustomWeightedRmsSettings::numSlots)
                 continue;
 
             auto& slot = preset.settings.slots[(size_t) index];
-            slot.enabled       = attributeInt (*slotElement, "enabled", 0) != 0;
-            slot.type          = (int32_t) attributeInt (*slotElement, "type", 2);
-            slot.frequencyHz   = attributeNumber (*slotElement, "frequencyHz", 1000.0);
-            slot.gainDb        = attributeNumber (*slotElement, "gainDb", 0.0);
-            slot.q             = attributeNumber (*slotElement, "q", 0.70710678);
-            slot.slopeDbPerOct = attributeNumber (*slotElement, "slopeDbPerOct", 12.0);
+            slot.enabled       = attributeInt (slotElement, "enabled", 0) != 0;
+            slot.type          = (int32_t) attributeInt (slotElement, "type", 2);
+            slot.frequencyHz   = attributeNumber (slotElement, "frequencyHz", 1000.0);
+            slot.gainDb        = attributeNumber (slotElement, "gainDb", 0.0);
+            slot.q             = attributeNumber (slotElement, "q", 0.70710678);
+            slot.slopeDbPerOct = attributeNumber (slotElement, "slopeDbPerOct", 12.0);
         }
 
         preset.settings.normalize();

@@ -5,7 +5,9 @@
 
 #include "dsp/CustomWeightedRmsSettings.h"
 #include "settings/OffsetTarget.h"
+#include "settings/SettingsFile.h"
 
+#include <memory>
 #include <vector>
 
 namespace qvn
@@ -79,11 +81,21 @@ public:
 
     ~AppSettings() override;
 
-    // The framework object that owns the settings file. Its user settings are
-    // opened when the store is created, so getUserSettings() never opens the
-    // file lazily from two threads at once. A direct write is setValue()
-    // followed by saveIfNeeded().
-    juce::ApplicationProperties properties;
+    // The owner of the settings file, opened when the store is created (so
+    // it is never opened lazily from two threads at once). Reads go through
+    // getUserSettings() and the typed getters of juce::PropertySet; a direct
+    // write is setValue() followed by saveIfNeeded().
+    class Properties
+    {
+    public:
+        SettingsFile* getUserSettings() const noexcept { return file.get(); }
+
+    private:
+        friend class AppSettings;
+        std::unique_ptr<SettingsFile> file;
+    };
+
+    Properties properties;
 
     // Where the settings file lives for the current user.
     static juce::File settingsFileLocation();
@@ -128,7 +140,7 @@ public:
 private:
     AppSettings();
 
-    juce::PropertiesFile& userSettings();
+    SettingsFile& userSettings();
 
     JUCE_DECLARE_NON_COPYABLE (AppSettings)
 };

@@ -1,5 +1,6 @@
 #include "settings/UpdateChecker.h"
 #include "settings/AppSettings.h"
+#include "settings/SettingsFile.h"
 
 #include <mutex>
 
@@ -14,29 +15,82 @@ namespace
         return juce::Time::currentTimeMillis() / 1000;
     }
 
-    // A version file is a few hundred bytes; a server that keeps sending is
-    // cut off here rather than being allowed to fill memory.
-    constexpr size_t kMaxBodyBytes = 1 << 20;
+    // A version file is a few hundred bytes. An answer larger than this
+    // (which leaves ample room) is not one and is not parsed.
+    constexpr size_t kMaxBodyBytes = 64 * 1024;
 
-    juce::String readBody (juce::WebInputStream& stream, const juce::Thread& thread)
+    // A server that keeps a trickle of bytes coming is cut off after this
+    // long; the transfer's own low-speed limit only catches a slower one.
+    constexpr double kMaxBodyMilliseconds = 20000.0;
+
+    // Deeper than any version file; the framework's JSON reader recurses
+    // once per level, so deeper text is refused before it gets there.
+    constexpr int kMaxJsonDepth = 32;
+
+    struct Body
     {
-        juce::MemoryOutputStream out;
+        std::string bytes;
+        bool complete = true;   // neither cut off nor broken off by an error
+    };
+
+    Body readBody (juce::WebInputStream& stream, const juce::Thread& thread)
+    {
+        Body body;
         char buffer[4096];
+        const auto deadline = juce::Time::getMillisecondCounterHiRes() + kMaxBodyMilliseconds;
 
         while (! thread.threadShouldExit())
         {
             const auto n = stream.read (buffer, (int) sizeof (buffer));
 
             if (n <= 0)
+            {
+                body.complete = ! stream.isError();
                 break;
+            }
 
-            out.write (buffer, (size_t) n);
+            body.bytes.append (buffer, (size_t) n);
 
-            if (out.getDataSize() > kMaxBodyBytes)
+            if (body.bytes.size() > kMaxBodyBytes || juce::Time::getMillisecondCounterHiRes() > deadline)
+            {
+                body.complete = false;
                 break;
+            }
         }
 
-        return out.toString();
+        return body;
+    }
+
+    // True when arrays and objects nest deeper than `limit` outside strings.
+    bool nestsDeeperThan (const std::string& json, int limit) noexcept
+    {
+        int depth = 0;
+        bool inString = false, escaped = false;
+
+        for (const auto c : json)
+        {
+            if (inString)
+            {
+                if (escaped)          escaped = false;
+                else if (c == '\\')  escaped = true;
+                else if (c == '"')    inString = false;
+            }
+            else if (c == '"')
+            {
+                inString = true;
+            }
+            else if (c == '[' || c == '{')
+            {
+                if (++depth > limit)
+                    return true;
+            }
+            else if (c == ']' || c == '}')
+            {
+                depth = std::max (0, depth - 1);
+            }
+        }
+
+        return false;
     }
 
     // The value of the decimal digits at the start of a version part, after
@@ -238,7 +292,7 @@ void UpdateChecker::runFetch()
 
     bool connected = false;
     int statusCode = 0;
-    juce::String body;
+    Body body;
 
     // The destructor signals the exit before it looks at activeStream, so a
     // request it could not cancel is never started.
@@ -272,7 +326,13 @@ void UpdateChecker::runFetch()
         return;
     }
 
-    settings.writeValue (qvn::settingsKeys::lastFetchBodySnippet, body.substring (0, kBodySnippetLength));
+    // The answer is text from outside: it is only ever stored as text.
+    const auto& bytes = body.bytes;
+    const bool validText = qvn::isValidUtf8 (bytes.data(), bytes.size());
+    const auto text = validText ? juce::String::createStringFromData (bytes.data(), (int) bytes.size())
+                                : qvn::textFromUtf8 (bytes.data(), bytes.size());
+
+    settings.writeValue (qvn::settingsKeys::lastFetchBodySnippet, text.substring (0, kBodySnippetLength));
 
     if (statusCode != 200)
     {
@@ -280,13 +340,16 @@ void UpdateChecker::runFetch()
         return;
     }
 
-    if (body.isEmpty())
+    if (bytes.empty() && body.complete)
     {
         settings.setLastFetchStatus ("empty");
         return;
     }
 
-    const auto json = juce::JSON::parse (body);
+    // What cannot be a version file is refused before it is parsed.
+    const auto json = body.complete && validText && ! nestsDeeperThan (bytes, kMaxJsonDepth)
+                        ? juce::JSON::parse (text)
+                        : juce::var();
 
     if (! (json.isObject() || json.isArray()))
     {
