@@ -21,7 +21,7 @@ namespace
 
     // A server that keeps a trickle of bytes coming is cut off after this
     // long; the transfer's own low-speed limit only catches a slower one.
-    constexpr double kMaxBodyMilliseconds = 20000.0;
+    constexpr double kMaxBodyMilliseconds = 15000.0;
 
     // Deeper than any version file; the framework's JSON reader recurses
     // once per level, so deeper text is refused before it gets there.
@@ -61,23 +61,25 @@ namespace
         return body;
     }
 
-    // True when arrays and objects nest deeper than `limit` outside strings.
+    // True when arrays and objects nest deeper than `limit` outside strings
+    // (the framework's reader takes '...' as a string too).
     bool nestsDeeperThan (const std::string& json, int limit) noexcept
     {
         int depth = 0;
-        bool inString = false, escaped = false;
+        char quote = 0;
+        bool escaped = false;
 
         for (const auto c : json)
         {
-            if (inString)
+            if (quote != 0)
             {
                 if (escaped)          escaped = false;
                 else if (c == '\\')  escaped = true;
-                else if (c == '"')    inString = false;
+                else if (c == quote)  quote = 0;
             }
-            else if (c == '"')
+            else if (c == '"' || c == '\'')
             {
-                inString = true;
+                quote = c;
             }
             else if (c == '[' || c == '{')
             {

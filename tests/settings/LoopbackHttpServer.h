@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -29,6 +30,9 @@ public:
         std::string body;
         bool silent = false;     // accept and read the request, never answer
         int delayMs = 0;         // wait this long before answering
+        int dripMs = 0;          // send the body in pieces of dripBytes, this far apart
+        int dripBytes = 1;
+        bool endless = false;    // repeat the body until the client goes away (no length sent)
     };
 
     explicit LoopbackHttpServer (Answer answerToGive, int lifetimeMs = 60000)
@@ -120,6 +124,21 @@ private:
         return false;
     }
 
+    static bool sendAll (int fd, const std::string& data)
+    {
+        for (size_t sent = 0; sent < data.size();)
+        {
+            const auto n = ::send (fd, data.data() + sent, data.size() - sent, MSG_NOSIGNAL);
+
+            if (n <= 0)
+                return false;
+
+            sent += (size_t) n;
+        }
+
+        return true;
+    }
+
     void serve()
     {
         std::vector<int> held;
@@ -163,19 +182,37 @@ private:
                  running() && std::chrono::steady_clock::now() < end;)
                 std::this_thread::sleep_for (std::chrono::milliseconds (5));
 
-            const auto response = "HTTP/1.1 " + std::to_string (answer.status) + " Canned\r\n"
-                                   "Content-Type: application/json\r\n"
-                                   "Content-Length: " + std::to_string (answer.body.size()) + "\r\n"
-                                   "Connection: close\r\n\r\n" + answer.body;
+            const auto head = "HTTP/1.1 " + std::to_string (answer.status) + " Canned\r\n"
+                              "Content-Type: application/json\r\n"
+                              + (answer.endless ? std::string() : "Content-Length: " + std::to_string (answer.body.size()) + "\r\n")
+                              + "Connection: close\r\n\r\n";
 
-            for (size_t sent = 0; sent < response.size();)
+            if (answer.dripMs <= 0 && ! answer.endless)
             {
-                const auto n = ::send (fd, response.data() + sent, response.size() - sent, MSG_NOSIGNAL);
+                sendAll (fd, head + answer.body);
+            }
+            else if (sendAll (fd, head))
+            {
+                const auto piece = (size_t) std::max (1, answer.dripBytes);
 
-                if (n <= 0)
-                    break;
+                for (size_t at = 0; running() && ! answer.body.empty();)
+                {
+                    if (at >= answer.body.size())
+                    {
+                        if (! answer.endless)
+                            break;
 
-                sent += (size_t) n;
+                        at = 0;
+                    }
+
+                    const auto n = std::min (piece, answer.body.size() - at);
+
+                    if (! sendAll (fd, answer.body.substr (at, n)))
+                        break;
+
+                    at += n;
+                    std::this_thread::sleep_for (std::chrono::milliseconds (answer.dripMs));
+                }
             }
 
             ::shutdown (fd, SHUT_WR);

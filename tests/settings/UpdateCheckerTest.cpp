@@ -4,6 +4,8 @@
 #include "settings/UpdateChecker.h"
 
 #include <atomic>
+#include <random>
+#include <set>
 #include <thread>
 
 using qvntest::LoopbackHttpServer;
@@ -44,6 +46,18 @@ namespace
     {
         return AppSettings::get().properties.getUserSettings()->containsKey (key);
     }
+
+    std::string repeated (const std::string& s, int times)
+    {
+        std::string r;
+        r.reserve (s.size() * (size_t) times);
+        for (int i = 0; i < times; ++i) r += s;
+        return r;
+    }
+
+    // A version text of markup nested 100 deep.
+    const std::string deepMarkup = repeated ("<v>", 100) + repeated ("</v>", 100);
+    const std::string longVersion (60000, '9');
 }
 
 class UpdateCheckFixture : public qvntest::SettingsFixture
@@ -99,7 +113,7 @@ TEST_P (UpdateOutcomeTest, StatusSnippetAndStoredAnswer)
 
     auto values = fileValues();
     EXPECT_EQ (values[keys::lastFetchStatus], c.expectedStatus);
-    EXPECT_EQ (values[keys::lastFetchBodySnippet], juce::String::fromUTF8 (c.body.data(), (int) c.body.size()).substring (0, 200));
+    EXPECT_EQ (values[keys::lastFetchBodySnippet], qvn::textFromUtf8 (c.body.data(), c.body.size()).substring (0, 200));
 
     const auto attempt = values[keys::lastFetchAttemptUnix].getLargeIntValue();
     EXPECT_GE (attempt, before);
@@ -130,6 +144,16 @@ TEST_P (UpdateOutcomeTest, StatusSnippetAndStoredAnswer)
         EXPECT_EQ (values[keys::latestSeenUrl], "https://old.invalid/release");
         EXPECT_EQ (listener.count.load(), 0);
     }
+
+    // Whatever the server sent is stored as text: the file opens again
+    // with every value as it was.
+    qvntest::closeSettingsStore();
+    auto* file = AppSettings::get().properties.getUserSettings();
+    EXPECT_EQ (file->howOpened(), SettingsFile::Opened::read);
+    EXPECT_EQ (file->getAllProperties().size(), (int) values.size());
+
+    for (const auto& [key, text] : values)
+        EXPECT_EQ (file->getValue (key), text) << key;
 }
 
 INSTANTIATE_TEST_SUITE_P (UpdateCheck, UpdateOutcomeTest, ::testing::Values (
@@ -148,7 +172,36 @@ INSTANTIATE_TEST_SUITE_P (UpdateCheck, UpdateOutcomeTest, ::testing::Values (
     OutcomeCase { "Garbage", 200, "<<<definitely not json>>>", "parse-fail", nullptr, nullptr },
     OutcomeCase { "BlankVersion", 200, R"({"version":"   ","url":"https://x.invalid"})", "no-version-field", nullptr, nullptr },
     OutcomeCase { "NoVersion", 200, R"({"url":"https://x.invalid"})", "no-version-field", nullptr, nullptr },
-    OutcomeCase { "LongBody", 200, std::string (5000, 'z'), "parse-fail", nullptr, nullptr }),
+    OutcomeCase { "LongBody", 200, std::string (5000, 'z'), "parse-fail", nullptr, nullptr },
+    // Nesting the framework's recursive JSON reader would not survive is
+    // refused before it is parsed; a version file never nests that deep.
+    OutcomeCase { "DeepArrays", 200, std::string (100000, '['), "parse-fail", nullptr, nullptr },
+    OutcomeCase { "DeepObjects", 200, repeated ("{\"a\":", 60000), "parse-fail", nullptr, nullptr },
+    OutcomeCase { "NestedJustTooDeep", 200, R"({"version":"1.0.2","x":)" + repeated ("[", 32) + repeated ("]", 32) + "}",
+                  "parse-fail", nullptr, nullptr },
+    OutcomeCase { "NestedDeepestAllowed", 200, R"({"version":"1.0.2","x":)" + repeated ("[", 31) + repeated ("]", 31) + "}",
+                  "ok 200", "1.0.2", "" },
+    OutcomeCase { "BracketsInsideAString", 200, R"({"version":"1.0.2","x":")" + repeated ("[{", 5000) + R"(\"]"})",
+                  "ok 200", "1.0.2", "" },
+    // Markup and processing instructions: stored as text, never as markup.
+    OutcomeCase { "MarkupBody", 200, "<p><?x?>text</p>", "parse-fail", nullptr, nullptr },
+    OutcomeCase { "MarkupErrorPage", 404, "<p><?x?>text</p>", "http 404", nullptr, nullptr },
+    OutcomeCase { "XhtmlProxyPage", 503, "<?xml version=\"1.0\" encoding=\"UTF-8\"?><!DOCTYPE html><html><body><?x?>text"
+                  "<p>Service unavailable</p></body></html>", "http 503", nullptr, nullptr },
+    OutcomeCase { "MarkupVersionAndAddress", 200, R"({"version":")" + deepMarkup + R"(","url":"<?x?>text<a href='b'/>"})",
+                  "ok 200", deepMarkup.c_str(), "<?x?>text<a href='b'/>" },
+    OutcomeCase { "ControlCharacters", 200, "{\"version\":\"1.0.2\\u0001\\u0007\",\"url\":\"a\\nb\\r\\tc\"}",
+                  "ok 200", "1.0.2\x01\x07", "a\nb\r\tc" },
+    // Long texts up to the body cap, and a body beyond it.
+    OutcomeCase { "LongVersion", 200, R"({"version":")" + longVersion + "\"}",
+                  "ok 200", longVersion.c_str(), "" },
+    OutcomeCase { "BodyBeyondTheCap", 200, R"({"version":")" + std::string (70000, '9') + "\"}",
+                  "parse-fail", nullptr, nullptr },
+    OutcomeCase { "HugeNumbers", 200, R"({"version":1e999999,"url":"x","n":123456789012345678901234567890,"m":-1e-99999})",
+                  "ok 200", "inf", "x" },
+    OutcomeCase { "DeepInsideSingleQuotes", 200, "['\"', " + std::string (60000, '[') + "]", "parse-fail", nullptr, nullptr },
+    OutcomeCase { "InvalidUtf8", 200, "{\"version\":\"1.0.\xff\xfe\"}", "parse-fail", nullptr, nullptr },
+    OutcomeCase { "NulInTheBody", 200, std::string ("{\"version\":\"1.0.2\"}\0", 20), "parse-fail", nullptr, nullptr }),
     [] (const auto& info) { return std::string (info.param.label); });
 
 TEST_F (UpdateCheckFixture, SnippetCountsCharactersNotBytes)
@@ -446,4 +499,81 @@ TEST_F (UpdateCheckFixture, LastOwnerLettingGoMidFetchDestroysTheCheckerOnTheOwn
     qvntest::pumpMessagesFor (500);
 
     EXPECT_EQ (fileValues().count (keys::lastFetchStatus), 0u);
+}
+
+//==============================================================================
+// Answers that trickle in
+
+TEST_F (UpdateCheckFixture, AnswerDrippingSlowerThanTheTransferAllowsIsCutOff)
+{
+    // Ten bytes a second: the whole object arrives, the rest never does.
+    LoopbackHttpServer::Answer drip { 200, R"({"version":"9.9.9"})" + std::string (300, ' ') };
+    drip.dripMs = 100;
+    LoopbackHttpServer dripping (drip);
+
+    runCheck (dripping.url(), 0);
+    auto values = fileValues();
+    EXPECT_EQ (values[keys::lastFetchStatus], "parse-fail");
+    EXPECT_EQ (values.count (keys::latestSeenVersion), 0u);
+}
+
+TEST_F (UpdateCheckFixture, AnswerThatNeverEndsIsCutOffInTime)
+{
+    // Fast enough for the transfer's own low-speed limit, but endless.
+    LoopbackHttpServer::Answer trickle { 200, R"({"version":"9.9.9"}    )" };
+    trickle.dripMs = 50;
+    trickle.dripBytes = 20;
+    trickle.endless = true;
+    LoopbackHttpServer server (trickle);
+
+    const auto start = juce::Time::getMillisecondCounterHiRes();
+    runCheck (server.url(), 0);
+    EXPECT_LT (juce::Time::getMillisecondCounterHiRes() - start, 25000.0);
+
+    auto values = fileValues();
+    EXPECT_EQ (values[keys::lastFetchStatus], "parse-fail");
+    EXPECT_EQ (values.count (keys::latestSeenVersion), 0u);
+    EXPECT_TRUE (values[keys::lastFetchBodySnippet].startsWith (R"({"version":"9.9.9"})"));
+}
+
+//==============================================================================
+// Mutated answers
+
+TEST_F (UpdateCheckFixture, MutatedAnswersEndInAStatusAndLeaveTheFileReadable)
+{
+    const std::string valid = R"({"version":"1.0.2","url":"https://example.invalid/r?a=1","notes":[1,2.5e3,{"a":"b\u00e9"}],"n":null,"t":true})";
+    const std::set<juce::String> statuses { "ok 200", "parse-fail", "no-version-field", "empty" };
+    std::mt19937 rng (1302);
+
+    for (int i = 0; i < 120; ++i)
+    {
+        auto body = valid;
+
+        for (int edits = 1 + (int) (rng() % 3); edits > 0 && ! body.empty(); --edits)
+        {
+            const auto at = rng() % body.size();
+            const auto byte = (char) (rng() & 0xff);
+
+            switch (rng() % 3)
+            {
+                case 0:  body[at] = byte; break;
+                case 1:  body.insert (at, 1, byte); break;
+                default: body.erase (at, 1); break;
+            }
+        }
+
+        AppSettings::get().setLastUpdateCheckUnix (0);
+        LoopbackHttpServer server ({ 200, body });
+        auto checker = std::make_shared<UpdateChecker> (juce::String (server.url()));
+        checker->startThread();
+        ASSERT_TRUE (waitForThreadEnd (*checker, 30000)) << body;
+
+        EXPECT_EQ (statuses.count (AppSettings::get().properties.getUserSettings()->getValue (keys::lastFetchStatus)), 1u)
+            << body;
+
+        qvntest::closeSettingsStore();
+        EXPECT_EQ (AppSettings::get().properties.getUserSettings()->howOpened(), SettingsFile::Opened::read) << body;
+    }
+
+    qvntest::pumpMessagesFor (100);
 }
