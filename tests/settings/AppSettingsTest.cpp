@@ -260,6 +260,16 @@ TEST_P (BrokenFileTest, ReadersGetDefaultsAndTheNextWriteMakesAValidFile)
     EXPECT_TRUE (s.customWeightedRmsPresets().empty());
     EXPECT_EQ (s.lastUpdateCheckUnix(), 0);
 
+    // Nothing is lost: a file that could not be read is kept whole beside
+    // the new one.
+    const auto* file = s.properties.getUserSettings();
+    if (file->howOpened() == SettingsFile::Opened::setAside)
+    {
+        juce::MemoryBlock kept;
+        ASSERT_TRUE (file->setAsideCopy().loadFileAsData (kept));
+        EXPECT_EQ (kept.toString(), juce::String::fromUTF8 (GetParam(), (int) std::strlen (GetParam())));
+    }
+
     s.setEditorZoom (1.5);
     const auto values = fileValues();
     ASSERT_EQ (values.size(), 1u);
@@ -595,4 +605,151 @@ TEST_F (SettingsFixture, OffsetTargetTextThatIsNotTheListReadsEmpty)
         writeSettingsFile (settingsFile(), { { keys::offsetTargets, text } });
         EXPECT_TRUE (AppSettings::get().offsetTargets().empty()) << text;
     }
+}
+
+//==============================================================================
+// The file format and text values
+
+TEST_F (SettingsFixture, FileInTheFrameworksPropertiesFormatLoadsWithEveryValue)
+{
+    // Every key, written the way the framework's properties writer does it
+    // (the two lists as child elements, everything else as "val" text).
+    {
+        auto& s = AppSettings::get();
+        s.setEditorZoom (1.75);
+        s.setSidebarVisible (false);
+        s.setZoomLinked (false);
+        s.setLinkMeasurementToTransport (true);
+        s.setMeterRange (-48.0f, -6.0f);
+        s.setLearnRange (-40.0f, -10.0f);
+        s.setOffsetTargets ({ { "Lead", -3.0f, 1.5f }, { "Pad & <Air>", -9.0f, -4.0f } });
+        CustomWeightedRmsSettings custom;
+        custom.slots[3].gainDb = 4.5;
+        ASSERT_TRUE (s.saveCustomWeightedRmsPreset ("Bright \"mix\"", custom));
+        s.setLastUpdateCheckUnix (1700000000);
+        s.setLatestSeen ("1.2.3", "https://example.invalid/r?a=1&b=2");
+        s.setLastFetchStatus ("ok 200");
+        s.writeValue (keys::lastFetchBodySnippet, "{\"version\":\"1.2.3\"}");
+    }
+
+    const auto stored = AppSettings::get().properties.getUserSettings()->getAllProperties();
+    const auto targets = AppSettings::get().offsetTargets();
+    const auto presets = AppSettings::get().customWeightedRmsPresets();
+    qvntest::closeSettingsStore();
+    settingsFile().deleteFile();
+
+    juce::PropertiesFile::Options o;
+    o.applicationName = "Quorvane";
+    o.millisecondsBeforeSaving = -1;
+    o.storageFormat = juce::PropertiesFile::storeAsXML;
+
+    {
+        juce::PropertiesFile framework (settingsFile(), o);
+        for (int i = 0; i < stored.size(); ++i)
+            framework.setValue (stored.getAllKeys()[i], stored.getAllValues()[i]);
+        ASSERT_TRUE (framework.save());
+    }
+
+    ASSERT_TRUE (settingsFile().loadFileAsString().contains ("<offsetTargets>"));
+
+    auto& s = AppSettings::get();
+    auto* file = s.properties.getUserSettings();
+    EXPECT_EQ (file->howOpened(), SettingsFile::Opened::read);
+    EXPECT_EQ (file->getAllProperties().size(), stored.size());
+
+    for (int i = 0; i < stored.size(); ++i)
+    {
+        const auto key = stored.getAllKeys()[i];
+        if (key != keys::offsetTargets && key != keys::customWeightedRmsPresets)
+            EXPECT_EQ (file->getValue (key), stored.getAllValues()[i]) << key;
+    }
+
+    EXPECT_DOUBLE_EQ (s.editorZoom(), 1.75);
+    EXPECT_FALSE (s.sidebarVisible());
+    EXPECT_TRUE (s.linkMeasurementToTransport());
+    EXPECT_FLOAT_EQ (s.learnRange().low, -40.0f);
+    EXPECT_EQ (s.lastUpdateCheckUnix(), 1700000000);
+
+    const auto reread = s.offsetTargets();
+    ASSERT_EQ (reread.size(), targets.size());
+    for (size_t i = 0; i < targets.size(); ++i)
+    {
+        EXPECT_EQ (reread[i].name, targets[i].name);
+        EXPECT_EQ (reread[i].lo, targets[i].lo);
+        EXPECT_EQ (reread[i].hi, targets[i].hi);
+    }
+
+    const auto rereadPresets = s.customWeightedRmsPresets();
+    ASSERT_EQ (rereadPresets.size(), 1u);
+    EXPECT_EQ (rereadPresets[0].name, presets[0].name);
+    EXPECT_EQ (rereadPresets[0].settings.slots[3].gainDb, 4.5);
+
+    // Written by the store again, the framework's reader (an earlier build)
+    // still finds every value, with the lists as elements.
+    s.setZoomLinked (true);
+    qvntest::closeSettingsStore();
+    juce::PropertiesFile framework (settingsFile(), o);
+    EXPECT_TRUE (framework.getXmlValue (keys::offsetTargets) != nullptr);
+    EXPECT_EQ (framework.getValue (keys::latestSeenUrl), "https://example.invalid/r?a=1&b=2");
+    EXPECT_EQ (framework.getValue (keys::editorZoom), "1.75");
+    EXPECT_EQ (framework.getValue (keys::zoomLinked), "1");
+}
+
+TEST_F (SettingsFixture, UserTypedNamesWithMarkupRoundTripAsText)
+{
+    const juce::String names[] = { "<b>Lead</b>", "<?x?>text", "]]>&amp; <!--", "\"q' <a x='1'/>",
+                                   "<!DOCTYPE p [<!ENTITY", "&lt;tag&gt;", "a\tb\nc" };
+
+    {
+        auto& s = AppSettings::get();
+        std::vector<qvn::OffsetTarget> targets;
+
+        for (const auto& name : names)
+        {
+            targets.push_back ({ name, -1.0f, 1.0f });
+            ASSERT_TRUE (s.saveCustomWeightedRmsPreset (name, {})) << name;
+        }
+
+        s.setOffsetTargets (targets);
+        s.setLatestSeen ("<v><?x?>1.0.2</v>", "<?x?>text");
+    }
+
+    qvntest::closeSettingsStore();
+    auto& s = AppSettings::get();
+    EXPECT_EQ (s.properties.getUserSettings()->howOpened(), SettingsFile::Opened::read);
+
+    const auto targets = s.offsetTargets();
+    ASSERT_EQ (targets.size(), std::size (names));
+    for (size_t i = 0; i < targets.size(); ++i)
+        EXPECT_EQ (targets[i].name, qvn::normaliseOffsetTargetName (names[i]));
+
+    juce::StringArray presetNames;
+    for (const auto& p : s.customWeightedRmsPresets())
+        presetNames.add (p.name);
+
+    for (const auto& name : names)
+        EXPECT_TRUE (presetNames.contains (name.trim())) << name;
+
+    EXPECT_EQ (presetNames.size(), (int) std::size (names));
+    EXPECT_EQ (s.latestSeenVersion(), "<v><?x?>1.0.2</v>");
+    EXPECT_EQ (s.latestSeenUrl(), "<?x?>text");
+
+    // Only the two lists are elements in the file; the version is text.
+    const auto text = settingsFile().loadFileAsString();
+    EXPECT_FALSE (text.contains ("<v>"));
+    EXPECT_FALSE (text.contains ("<?x?>"));
+}
+
+TEST_F (SettingsFixture, TextFollowedByAnElementInAStoredListStillReadsTheList)
+{
+    // The framework's own reader crashed turning this list back into text.
+    settingsFile().getParentDirectory().createDirectory();
+    ASSERT_TRUE (settingsFile().replaceWithText (
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?><PROPERTIES><VALUE name=\"offsetTargets\"><offsetTargets>"
+        "text<target name=\"Main\" lo=\"-1\" hi=\"3\"><note/></target></offsetTargets></VALUE></PROPERTIES>"));
+
+    const auto targets = AppSettings::get().offsetTargets();
+    ASSERT_EQ (targets.size(), 1u);
+    EXPECT_EQ (targets[0].name, "Main");
+    EXPECT_FLOAT_EQ (targets[0].hi, 3.0f);
 }

@@ -413,3 +413,18 @@ TEST_F (StateTest, BytesThatAreNotUtf8BecomeReplacementCharacters)
     restore (q, blob);
     EXPECT_EQ (q.measMode.load(), 2);
 }
+
+TEST_F (StateTest, NamesWithMarkupRoundTripAsText)
+{
+    for (const juce::String name : { "<b>Lead</b><?x?>text", "]]>&amp; <!-- -->", "<!DOCTYPE a>&x; \"q'" })
+    {
+        QuorvaneProcessor original;
+        original.setInstanceName (name);
+        original.setOffsetTargetName (name);
+
+        QuorvaneProcessor restored;
+        restore (restored, blobOf (original));
+        EXPECT_EQ (restored.instanceName, name);
+        EXPECT_EQ (restored.offsetTarget, name.substring (0, 24));
+    }
+}
