@@ -8,6 +8,7 @@
 #include <limits>
 #include <mutex>
 #include <optional>
+#include <unordered_set>
 
 namespace
 {
@@ -383,12 +384,16 @@ std::vector<qvn::OffsetTarget> AppSettings::offsetTargets()
     if (! parseList (*text, "offsetTargets", doc))
         return targets;
 
+    // The names taken so far, in the case-blind form the name rule compares
+    // (a set, so that a long stored list reads in linear time).
+    std::unordered_set<juce::String> taken;
+
     for (const auto& child : doc.document_element().children ("target"))
     {
         qvn::OffsetTarget t;
         t.name = qvn::normaliseOffsetTargetName (attributeText (child, "name"));
 
-        if (! qvn::isValidOffsetTargetName (t.name, targets, -1))
+        if (! qvn::isValidOffsetTargetName (t.name, {}, -1) || ! taken.insert (t.name.toUpperCase()).second)
             continue;
 
         t.lo = (float) attributeNumber (child, "lo", 0.0);

@@ -80,6 +80,10 @@ namespace
     // a file nested deeper was not written by it.
     constexpr int maxFileDepth = 64;
 
+    // The store has a few dozen keys at most; a file with far more was not
+    // written by it (and each key is looked up in a list).
+    constexpr int maxFileKeys = 4096;
+
     struct DepthLimit : pugi::xml_tree_walker
     {
         bool for_each (pugi::xml_node&) override
@@ -248,6 +252,16 @@ namespace
 
         if (depth.tooDeep)
             return false;
+
+        int count = 0;
+
+        for (const auto& e : root.children ("VALUE"))
+        {
+            juce::ignoreUnused (e);
+
+            if (++count > maxFileKeys)
+                return false;
+        }
 
         for (const auto& e : root.children ("VALUE"))
         {

@@ -355,6 +355,22 @@ INSTANTIATE_TEST_SUITE_P (SettingsFile, HostileSettingsFileTest, ::testing::Valu
                       writeBytes (f, properties ("<VALUE name=\"latestSeenVersion\">" + v + "</VALUE>"));
                   },
                   Outcome::setAside, "absent" },
+    HostileCase { "ManyKeys",
+                  [] (const juce::File& f)
+                  {
+                      std::string v;
+                      for (int i = 0; i < 5000; ++i) v += "<VALUE name=\"k" + std::to_string (i) + "\" val=\"1\"/>";
+                      writeBytes (f, properties (v));
+                  },
+                  Outcome::setAside, "absent" },
+    HostileCase { "ManyRepeatsOfOneKey",
+                  [] (const juce::File& f)
+                  {
+                      std::string v;
+                      for (int i = 0; i < 4000; ++i) v += "<VALUE name=\"editorZoom\" val=\"" + std::to_string (i) + "\"/>";
+                      writeBytes (f, properties (v));
+                  },
+                  Outcome::kept, "read" },
     HostileCase { "EarlierCopyIsKept",
                   [] (const juce::File& f)
                   {

@@ -83,7 +83,8 @@ namespace
         auto& store = AppSettings::get();
         auto* file = store.properties.getUserSettings();
         const auto opened = file->howOpened();
-        const auto before = file->getAllProperties();
+        auto before = file->getAllProperties();
+        before.remove ("probeWrite");
 
         if (opened == SettingsFile::Opened::setAside && plainBefore && bytesOf (file->setAsideCopy()) != bytesBefore)
             return juce::String ("setAside\tLOST the copy");
