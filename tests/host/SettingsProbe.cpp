@@ -5,14 +5,16 @@
 //   write  - opens the file with the store of this program, writes one key,
 //            reopens it and checks that every value it had read is still
 //            there (or, for a file set aside, that the copy is whole).
-// One line per folder: "<folder>\t<how the store opened>\t<ok|LOST ...>".
-// Run as root, it first becomes "nobody", so that a read-only folder is
-// read-only for it.
+// One line per folder: "<folder>\t<how the store opened>\t<ok|LOST ...>",
+// after a first line "#user nobody" or "#user <uid>".
+// Run as root, it first becomes "nobody" (when that user can read the
+// bundle), so that a read-only folder is read-only for it.
 
 #include "settings/AppSettings.h"
 
 #include <juce_audio_processors/juce_audio_processors.h>
 
+#include <fcntl.h>
 #include <grp.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -118,19 +120,36 @@ namespace
 
 int main (int argc, char** argv)
 {
-    if (argc < 4)
+    if (argc < 3)
     {
         std::fprintf (stderr, "usage: %s <bundle> load|write|both <folder>...\n", argv[0]);
         return 2;
     }
 
+    const juce::String bundle (argv[1]);
+
     if (::geteuid() == 0)
     {
-        if (::setgroups (0, nullptr) != 0 || ::setgid (65534) != 0 || ::setuid (65534) != 0)
+        const auto libraries = juce::File (bundle).findChildFiles (juce::File::findFiles, true, "*.so");
+
+        if (libraries.isEmpty() || ::setgroups (0, nullptr) != 0
+            || ::setresgid (65534, 65534, 0) != 0 || ::setresuid (65534, 65534, 0) != 0)
+            return 3;
+
+        const int fd = ::open (libraries[0].getFullPathName().toRawUTF8(), O_RDONLY | O_CLOEXEC);
+        const bool readable = fd >= 0;
+
+        if (readable)
+            ::close (fd);
+
+        // Either for good, or back to root when "nobody" cannot reach the bundle.
+        const auto id = readable ? 65534 : 0;
+
+        if (::setresuid (id, id, id) != 0 || ::setresgid (id, id, id) != 0)
             return 3;
     }
 
-    const juce::String bundle (argv[1]);
+    std::printf ("#user %s\n", ::geteuid() == 65534 ? "nobody" : juce::String ((int) ::geteuid()).toRawUTF8());
     const juce::String mode (argv[2]);
     juce::ScopedJuceInitialiser_GUI juceInit;
 
