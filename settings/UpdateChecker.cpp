@@ -61,21 +61,34 @@ namespace
         return body;
     }
 
-    // True when arrays and objects nest deeper than `limit` outside strings
-    // (the framework's reader takes '...' as a string too).
-    bool nestsDeeperThan (const std::string& json, int limit) noexcept
+    // True when the framework's JSON reader can take the text safely: arrays
+    // and objects nest at most `maxDepth` deep (it recurses once per level)
+    // and no number starts with more than 18 digits (it gathers them in a
+    // 64-bit integer without an overflow check). It takes '...' as a string
+    // too.
+    bool fitsTheJsonReader (const std::string& json, int maxDepth) noexcept
     {
-        int depth = 0;
-        char quote = 0;
-        bool escaped = false;
+        constexpr int maxIntegerDigits = 18;
+        int depth = 0, digits = 0;
+        char quote = 0, before = 0;
+        bool escaped = false, integerPart = false;
 
         for (const auto c : json)
         {
             if (quote != 0)
             {
                 if (escaped)          escaped = false;
-                else if (c == '\\')  escaped = true;
+                else if (c == '\\')   escaped = true;
                 else if (c == quote)  quote = 0;
+            }
+            else if (c >= '0' && c <= '9')
+            {
+                // Digits after a point or an exponent are read as a double.
+                if (digits == 0)
+                    integerPart = before != '.' && before != 'e' && before != 'E' && before != '+';
+
+                if (++digits > maxIntegerDigits && integerPart)
+                    return false;
             }
             else if (c == '"' || c == '\'')
             {
@@ -83,16 +96,27 @@ namespace
             }
             else if (c == '[' || c == '{')
             {
-                if (++depth > limit)
-                    return true;
+                if (++depth > maxDepth)
+                    return false;
             }
             else if (c == ']' || c == '}')
             {
                 depth = std::max (0, depth - 1);
             }
+
+            if (c < '0' || c > '9')
+            {
+                digits = 0;
+
+                // A sign right after an exponent belongs to it.
+                if (! (c == '-' && (before == 'e' || before == 'E')))
+                    before = c;
+                else
+                    before = '+';
+            }
         }
 
-        return false;
+        return true;
     }
 
     // The value of the decimal digits at the start of a version part, after
@@ -349,7 +373,7 @@ void UpdateChecker::runFetch()
     }
 
     // What cannot be a version file is refused before it is parsed.
-    const auto json = body.complete && validText && ! nestsDeeperThan (bytes, kMaxJsonDepth)
+    const auto json = body.complete && validText && fitsTheJsonReader (bytes, kMaxJsonDepth)
                         ? juce::JSON::parse (text)
                         : juce::var();
 

@@ -197,8 +197,11 @@ INSTANTIATE_TEST_SUITE_P (UpdateCheck, UpdateOutcomeTest, ::testing::Values (
                   "ok 200", longVersion.c_str(), "" },
     OutcomeCase { "BodyBeyondTheCap", 200, R"({"version":")" + std::string (70000, '9') + "\"}",
                   "parse-fail", nullptr, nullptr },
-    OutcomeCase { "HugeNumbers", 200, R"({"version":1e999999,"url":"x","n":123456789012345678901234567890,"m":-1e-99999})",
+    OutcomeCase { "HugeNumbers", 200, R"({"version":1e999999,"url":"x","n":-123456789012345678.99999999999999999999,"m":-1e-99999})",
                   "ok 200", "inf", "x" },
+    // Integers the framework's reader would overflow gathering the digits.
+    OutcomeCase { "IntegerTooLong", 200, R"({"version":"1.0.2","n":1234567890123456789})", "parse-fail", nullptr, nullptr },
+    OutcomeCase { "NegativeIntegerTooLong", 200, R"({"version":"1.0.2","n":-1234567890123456789.5})", "parse-fail", nullptr, nullptr },
     OutcomeCase { "DeepInsideSingleQuotes", 200, "['\"', " + std::string (60000, '[') + "]", "parse-fail", nullptr, nullptr },
     OutcomeCase { "InvalidUtf8", 200, "{\"version\":\"1.0.\xff\xfe\"}", "parse-fail", nullptr, nullptr },
     OutcomeCase { "NulInTheBody", 200, std::string ("{\"version\":\"1.0.2\"}\0", 20), "parse-fail", nullptr, nullptr }),
