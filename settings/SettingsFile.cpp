@@ -207,6 +207,7 @@ namespace
                                                  + (n > 1 ? "-" + juce::String (n) : juce::String()));
             const auto toPath = to.getFullPathName().toStdString();
 
+           #ifdef RENAME_NOREPLACE
             if (::renameat2 (AT_FDCWD, from.c_str(), AT_FDCWD, toPath.c_str(), RENAME_NOREPLACE) == 0)
                 return to;
 
@@ -215,9 +216,10 @@ namespace
 
             if (errno != EINVAL && errno != ENOSYS)
                 return {};
+           #endif
 
-            // A file system without the no-replace rename: a second link
-            // cannot replace anything either.
+            // Without a no-replace rename (system or file system): a second
+            // link cannot replace anything either.
             if (::link (from.c_str(), toPath.c_str()) == 0)
             {
                 if (::unlink (from.c_str()) == 0)
