@@ -190,6 +190,15 @@ TEST_F (SilenceTest, GainMatchesTheInstrumentalOverTheBlocksWhereTheVocalSings)
             EXPECT_NEAR (outputGainDb (s), expected, 0.05) << c.what;
             // Both sides' lists cover the same stretch of time.
             EXPECT_EQ (section.selfHistory.size(), section.partnerHistory.size()) << c.what;
+            // So do the frame lists of the two RMS modes, silent frames included.
+            ASSERT_TRUE (section.selfFrames != nullptr && section.partnerFrames != nullptr) << c.what;
+            EXPECT_EQ (section.selfFrames->size(), section.partnerFrames->size()) << c.what;
+            ASSERT_TRUE (section.customSelfFrames != nullptr && section.customPartnerFrames != nullptr) << c.what;
+            EXPECT_EQ (section.customSelfFrames->size(), section.customPartnerFrames->size()) << c.what;
+            std::int64_t measured = 0;
+            for (const auto& seg : c.segments)
+                measured += samplesOf (seg.seconds);
+            EXPECT_EQ (section.selfFrames->size(), (size_t) ((measured + 4799) / 4800)) << c.what;
             std::cout << "  " << c.what << " (blocks of " << block << "): gain " << section.gainDb.load() << " dB, expected "
                       << expected << " dB\n";
         }
