@@ -74,7 +74,12 @@ public:
             wantSpare.store (true, std::memory_order_release);
     }
 
-    void clear() noexcept { count = 0; }
+    void clear() noexcept
+    {
+        // Like std::vector, clearing an empty list writes nothing.
+        if (count != 0)
+            count = 0;
+    }
 
     // Room for n entries without any further allocation. Allocates: call it
     // where the owner may allocate (prepare).
