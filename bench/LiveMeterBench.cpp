@@ -139,8 +139,8 @@ namespace
 }
 
 // Argument: minutes on the section before the timed stretch.
-BENCHMARK (BM_Live)->Arg (10)->Arg (60)->Arg (24 * 60)->Iterations (5)->UseManualTime()->Unit (benchmark::kMillisecond);
+BENCHMARK (BM_Live)->Arg (10)->Arg (60)->Arg (24 * 60)->Iterations (9)->UseManualTime()->Unit (benchmark::kMillisecond);
 BENCHMARK (BM_List)->Arg (10)->Arg (60)->Arg (24 * 60)->Iterations (2)->UseManualTime()->Unit (benchmark::kMillisecond);
-BENCHMARK (BM_Section)->Arg (10)->Arg (60)->Arg (24 * 60)->Iterations (5)->UseManualTime()->Unit (benchmark::kMillisecond);
+BENCHMARK (BM_Section)->Arg (10)->Arg (60)->Arg (24 * 60)->Iterations (9)->UseManualTime()->Unit (benchmark::kMillisecond);
 
 BENCHMARK_MAIN();
