@@ -175,3 +175,32 @@ TEST_F (BlockAllocation, SteadyBlocksRunWhileEveryProcessorMutexIsHeld)
     s.run (3);
     EXPECT_TRUE (s.vocal (0).sections[0].frozen.load());
 }
+
+TEST_F (BlockAllocation, HoursOnOneSectionKeepTheLiveIntegratedValueBoundedAndRight)
+{
+    // Two hours of playback on one section without a measurement, the way
+    // loop playback or a project without section automation runs: the live
+    // integrated value costs no allocation, keeps no list of blocks, and
+    // still reads the gated loudness of everything since the section began.
+    Session s (1, 48000.0, 512);
+    s.run (10);
+
+    const auto t = runCounted (s, s.blocksFor (2.0 * 3600.0), 512);
+    EXPECT_EQ (t.allocations, 0);
+    EXPECT_TRUE (s.vocal().liveMomentaryMeter.getBlockEnergies().empty());
+    EXPECT_TRUE (s.inst->liveMomentaryMeter.getBlockEnergies().empty());
+
+    // A steady sine: every block has the same level, so the gated value is
+    // that of any block; an exactly gated meter on a minute of it agrees.
+    LoudnessMeter exact;
+    exact.prepare (48000.0, 2, 0.4);
+    juce::AudioBuffer<float> buffer (2, 512);
+    for (int b = 0; b < s.blocksFor (60.0); ++b)
+    {
+        fillSine (buffer, (std::int64_t) b * 512, 48000.0, s.vocalLevelDb);
+        exact.processBlock (buffer);
+    }
+
+    EXPECT_NEAR (s.vocal().ownSlot->liveIntegrated.load(), exact.getIntegratedLUFS(), 0.01f);
+    EXPECT_NEAR (s.inst->ownSlot->liveIntegrated.load(), exact.getIntegratedLUFS() + (s.instLevelDb - s.vocalLevelDb), 0.01f);
+}
