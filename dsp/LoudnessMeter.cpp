@@ -112,7 +112,8 @@ namespace
 
     // Mean gating-block energy that passes the absolute and relative gates of
     // BS.1770, over blocks[begin, end). Returns -120 when nothing passes.
-    float gatedLoudness (const double* blocks, size_t begin, size_t end)
+    template <typename Blocks>
+    float gatedLoudness (const Blocks& blocks, size_t begin, size_t end)
     {
         if (begin >= end)
             return noLevel;
@@ -297,6 +298,8 @@ void LoudnessMeter::prepare (double newSampleRate, int, double windowSeconds)
     hopCountdown = blockSamples;
 
     blockEnergies.clear();
+    recordedSignalBlocks = 0;
+    clearGatingHistogram();
     if (blockEnergies.capacity() < 6000)
         blockEnergies.reserve (6000);
 
@@ -494,12 +497,19 @@ void LoudnessMeter::emitBlock()
 {
     const auto b = std::max (blockSum, 0.0) / (double) blockSamples;
 
-    // A silent block is neither recorded nor counted.
-    if (! (b > 0.0))
-        return;
-
+    // A silent block keeps its place in the history, so that two meters fed
+    // over the same stretch of time keep lists that line up block for block;
+    // with no energy it passes no gate and enters no histogram bin.
     if (recordBlocks)
+    {
         blockEnergies.push_back (b);
+
+        if (b > 0.0)
+            ++recordedSignalBlocks;
+    }
+
+    if (! gatingEnergy.empty())
+        addToGatingHistogram (b);
 
     if (b > 1e-12)
     {
@@ -517,13 +527,105 @@ void LoudnessMeter::emitBlock()
     ++blockCount;
 }
 
+void LoudnessMeter::setGatingHistogram (bool enabled)
+{
+    if (enabled)
+    {
+        gatingEnergy.assign (gatingBins, 0.0);
+        gatingCount.assign (gatingBins, 0);
+    }
+    else
+    {
+        gatingEnergy = {};
+        gatingCount = {};
+    }
+
+    gatingTotalEnergy = 0.0;
+    gatingTotalCount = 0;
+    gatingLowBin = gatingBins;
+    gatingHighBin = -1;
+    ++blockCount;
+}
+
+void LoudnessMeter::addToGatingHistogram (double b)
+{
+    // The absolute gate, as the list's first pass applies it.
+    if (! (b >= std::pow (10.0, (-70.0 + 0.691) / 10.0)))
+        return;
+
+    const auto L = 10.0 * std::log10 (b) - 0.691;
+    const auto bin = (int32_t) std::clamp (std::floor ((L + 70.0) / gatingBinWidth), 0.0, (double) (gatingBins - 1));
+
+    gatingEnergy[(size_t) bin] += b;
+    gatingCount[(size_t) bin] += 1;
+    gatingTotalEnergy += b;
+    ++gatingTotalCount;
+    gatingLowBin = std::min (gatingLowBin, bin);
+    gatingHighBin = std::max (gatingHighBin, bin);
+}
+
+void LoudnessMeter::clearGatingHistogram()
+{
+    if (gatingHighBin >= gatingLowBin)
+    {
+        std::fill (gatingEnergy.begin() + gatingLowBin, gatingEnergy.begin() + gatingHighBin + 1, 0.0);
+        std::fill (gatingCount.begin() + gatingLowBin, gatingCount.begin() + gatingHighBin + 1, 0u);
+    }
+
+    gatingTotalEnergy = 0.0;
+    gatingTotalCount = 0;
+    gatingLowBin = gatingBins;
+    gatingHighBin = -1;
+}
+
+float LoudnessMeter::gatingHistogramLUFS() const
+{
+    // The first pass is the running total; the second walks the bins from the
+    // relative gate up. Every bin above the gate's bin passes whole, with its
+    // exact energy sum; of the bin the gate falls in, the part above the gate
+    // is taken, as if its blocks were spread evenly over its 0.01 LU.
+    if (gatingTotalCount == 0)
+        return noLevel;
+
+    const auto m1 = gatingTotalEnergy / (double) gatingTotalCount;
+    const auto relativeLevel = (m1 > 1e-12 ? 10.0 * std::log10 (m1) - 0.691 : -120.0) - 10.0;
+    const auto position = (relativeLevel + 70.0) / gatingBinWidth;
+
+    double sum2 = 0.0, count2 = 0.0;
+    auto first = gatingLowBin;
+
+    if (position > (double) gatingLowBin)
+    {
+        const auto gateBin = (int32_t) std::min (std::floor (position), (double) gatingBins);
+
+        if (gateBin < gatingBins && gatingCount[(size_t) gateBin] > 0)
+        {
+            const auto above = std::clamp ((double) gateBin + 1.0 - position, 0.0, 1.0);
+            sum2 += above * gatingEnergy[(size_t) gateBin];
+            count2 += above * (double) gatingCount[(size_t) gateBin];
+        }
+
+        first = gateBin + 1;
+    }
+
+    for (auto i = first; i <= gatingHighBin; ++i)
+    {
+        sum2 += gatingEnergy[(size_t) i];
+        count2 += (double) gatingCount[(size_t) i];
+    }
+
+    const auto m = count2 > 0.0 ? sum2 / count2 : m1;
+    return m > 1e-12 ? (float) (10.0 * std::log10 (m) - 0.691) : noLevel;
+}
+
 //==============================================================================
 float LoudnessMeter::getIntegratedLUFS() const
 {
     if (cachedIntegratedKey == blockCount)
         return cachedIntegratedLUFS;
 
-    cachedIntegratedLUFS = gatedLoudness (blockEnergies.data(), 0, blockEnergies.size());
+    cachedIntegratedLUFS = gatingEnergy.empty() ? gatedLoudness (blockEnergies, 0, blockEnergies.size())
+                                                : gatingHistogramLUFS();
     cachedIntegratedKey = blockCount;
     return cachedIntegratedLUFS;
 }
@@ -621,6 +723,8 @@ void LoudnessMeter::resetGating()
     blockFill = 0;
     hopCountdown = blockSamples;
     blockEnergies.clear();
+    recordedSignalBlocks = 0;
+    clearGatingHistogram();
     cachedIntegratedLUFS = noLevel;
     ++blockCount;
     cachedIntegratedKey = blockCount;
@@ -662,7 +766,7 @@ float LoudnessMeter::computeLUFSFromRange (const std::vector<double>& blocks, fl
 
     size_t i0 = 0, iEnd = 0;
     trimmedRange (blocks.size(), start, end, i0, iEnd);
-    return gatedLoudness (blocks.data(), i0, iEnd);
+    return gatedLoudness (blocks, i0, iEnd);
 }
 
 float LoudnessMeter::computeWindowedKRmsDbFromFrames (const std::vector<AnalysisFrame>& frames,

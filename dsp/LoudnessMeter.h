@@ -1,5 +1,7 @@
 #pragma once
 
+#include "RecordList.h"
+
 #include <juce_audio_basics/juce_audio_basics.h>
 
 #include <cstdint>
@@ -40,13 +42,23 @@ public:
     float getLiveKRmsDb (double rmsSeconds) const;
 
     int64_t getSamplesProcessed() const                        { return samplesProcessed; }
-    const std::vector<double>& getBlockEnergies() const        { return blockEnergies; }
-    const std::vector<AnalysisFrame>& getRecordedFrames() const { return recordedFrames; }
+    const RecordList<double>& getBlockEnergies() const         { return blockEnergies; }
+    const RecordList<AnalysisFrame>& getRecordedFrames() const { return recordedFrames; }
     AnalysisFrame getCurrentFrame() const                      { return currentFrame; }
+
+    // True when a recorded gating block since the last resetGating holds any
+    // energy: false for a measurement of nothing but digital silence.
+    bool hasRecordedSignal() const                             { return recordedSignalBlocks > 0; }
 
     void setFramesEnabled (bool shouldBeEnabled) { framesEnabled = shouldBeEnabled ? 1 : 0; }
     void setRecordFrames (bool shouldRecord)     { recordFrames = shouldRecord; }
     void setRecordBlocks (bool shouldRecord)     { recordBlocks = shouldRecord; }
+
+    // Keeps the gating blocks since the last resetGating in a fine histogram
+    // (0.01 LU bins) from which getIntegratedLUFS is computed in a bounded
+    // time, however long the meter runs; meant for a meter that does not
+    // record its blocks. Allocates: call it off the audio thread.
+    void setGatingHistogram (bool enabled);
 
     void resetGating();
     void resetHistogram();
@@ -71,7 +83,13 @@ private:
     static constexpr int histogramBins = 800;
     static constexpr int chunkSize = 256;
 
+    static constexpr int gatingBins = 8000;
+    static constexpr double gatingBinWidth = 0.01;
+
     void emitBlock();
+    void addToGatingHistogram (double energy);
+    void clearGatingHistogram();
+    float gatingHistogramLUFS() const;
     void finishFrame();
 
     double sampleRate = 44100.0;
@@ -91,7 +109,8 @@ private:
     int32_t blockSamples = 0;
     int32_t hopSamples = 0;
     int32_t hopCountdown = 0;
-    std::vector<double> blockEnergies;
+    RecordList<double> blockEnergies;
+    uint64_t recordedSignalBlocks = 0;
     mutable float cachedIntegratedLUFS = -120.0f;
     mutable uint64_t cachedIntegratedKey = 0;
     uint64_t blockCount = 0;
@@ -107,5 +126,11 @@ private:
     AnalysisFrame currentFrame;
     bool recordFrames = true;
     bool recordBlocks = true;
-    std::vector<AnalysisFrame> recordedFrames;
+    RecordList<AnalysisFrame> recordedFrames;
+    std::vector<double> gatingEnergy;       // empty unless the gating histogram is on
+    std::vector<uint32_t> gatingCount;
+    double gatingTotalEnergy = 0.0;         // over the blocks at or above the absolute gate
+    uint64_t gatingTotalCount = 0;
+    int32_t gatingLowBin = gatingBins;      // bins in use, so that a reset clears only those
+    int32_t gatingHighBin = -1;
 };

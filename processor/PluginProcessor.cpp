@@ -397,6 +397,10 @@ void QuorvaneProcessor::prepareToPlay (double sampleRate, int)
     liveMomentaryMeter.prepare (sampleRate, 2, 0.4);
     liveMomentaryMeter.setFramesEnabled (false);
     liveMomentaryMeter.setRecordFrames (false);
+    // The live integrated value may run for hours on one section: it comes
+    // from a histogram of bounded size, not from a list of every block.
+    liveMomentaryMeter.setRecordBlocks (false);
+    liveMomentaryMeter.setGatingHistogram (true);
     liveMomentaryMeter.resetGating();
     liveIntegratedSection = -1;
 

@@ -344,7 +344,9 @@ void QuorvaneProcessor::finalizeInst()
             const std::lock_guard<std::mutex> lock (analysisMutex);
             const auto& recorded = instMeter.getBlockEnergies();
 
-            if (! recorded.empty())
+            // A run of nothing but digital silence measured nothing: the
+            // previous result stays, as for a run without any block.
+            if (! recorded.empty() && instMeter.hasRecordedSignal())
                 instHistory = recorded;
 
             if (! instHistory.empty())

@@ -21,7 +21,7 @@ void QuorvaneProcessor::runInstMeasurement (const juce::AudioBuffer<float>& view
     if (start != seenInstStartCounter)
     {
         seenInstStartCounter = start;
-        instMeter.resetGating();
+        instMeter.reset(); // no filter state left over from an earlier run
         instMeterActive = true;
         instAnalysisSeconds.store (0.0f);
     }

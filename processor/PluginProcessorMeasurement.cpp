@@ -14,9 +14,13 @@ namespace
 void finalizeIntegration (SectionSlot& slot, LoudnessMeter& meter, CustomWeightedRmsMeter* custom)
 {
     slot.lufs.store (meter.getIntegratedLUFS());
-    slot.history.store (std::make_shared<const SectionSlot::History> (meter.getBlockEnergies()));
 
-    auto frames = std::make_shared<SectionSlot::Frames> (meter.getRecordedFrames());
+    // A side that heard nothing but digital silence hands in no blocks: the
+    // measurement has no result and the section keeps its Offset Gain.
+    slot.history.store (meter.hasRecordedSignal() ? std::make_shared<const SectionSlot::History> (meter.getBlockEnergies().toVector())
+                                                  : std::make_shared<const SectionSlot::History>());
+
+    auto frames = std::make_shared<SectionSlot::Frames> (meter.getRecordedFrames().toVector());
     const auto current = meter.getCurrentFrame();
 
     if (current.numSamples > 0)
@@ -379,7 +383,7 @@ void QuorvaneProcessor::measureOwnSide (const juce::AudioBuffer<float>& view, do
         if (s >= 0 && s < numSectionSlots && slot.ownSections[(size_t) s].measuring.load())
         {
             ownMeasuringSection = s;
-            sectionMeters[(size_t) s].resetGating();
+            sectionMeters[(size_t) s].reset(); // no filter state left over from an earlier run
             sectionCustomMeters[(size_t) s].resetMeasurement();
             auto& own = slot.ownSections[(size_t) s];
             own.history.store (nullptr);
@@ -468,7 +472,7 @@ void QuorvaneProcessor::measureInstSide (const juce::AudioBuffer<float>& view, d
             if (s >= 0 && s < numSectionSlots && p.ownSections[(size_t) s].measuring.load())
             {
                 e.measuringSection = s;
-                e.meters[(size_t) s].resetGating();
+                e.meters[(size_t) s].reset(); // no filter state left over from an earlier run
                 e.customMeters[(size_t) s].resetMeasurement();
                 auto& inst = p.instSections[(size_t) s];
                 clearSlotMeasurement (inst);

@@ -134,14 +134,19 @@ TEST (LoudnessMeter, GatingBlocksStartWhenTheRingFillsThenEveryHop)
     }
 }
 
-TEST (LoudnessMeter, SilenceEmitsNothingAndEveryLevelIsAbsent)
+TEST (LoudnessMeter, SilenceKeepsItsPlaceAndEveryLevelIsAbsent)
 {
+    // Silent blocks are recorded where they fall (blocks end at 0.4 s, 0.5 s
+    // .. 1.0 s), so that the history stays true to time; they pass no gate.
     auto m = preparedMeter();
     juce::AudioBuffer<float> silence (2, 48000);
     silence.clear();
     m.processBlock (silence);
 
-    EXPECT_TRUE (m.getBlockEnergies().empty());
+    ASSERT_EQ (m.getBlockEnergies().size(), 7u);
+    for (auto e : m.getBlockEnergies())
+        EXPECT_EQ (e, 0.0);
+    EXPECT_FALSE (m.hasRecordedSignal());
     EXPECT_EQ (m.getRecordedFrames().size(), 10u);
     expectAllLevelsAbsent (m);
 }

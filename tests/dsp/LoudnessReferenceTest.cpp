@@ -177,3 +177,72 @@ TEST (LoudnessReferenceEdges, NothingAboveTheAbsoluteGate)
     const auto ref = referenceLoudness (s, 512);
     EXPECT_TRUE (std::isinf (ref) && ref < 0.0);
 }
+
+// The live integrated value comes from a fine histogram of the gating blocks,
+// not from their list. After every second of each signal, and after a
+// restart of the gating in the middle, it stays within 0.1 LU of the exact
+// gated value over the list (and, at the end, of libebur128).
+TEST (LiveIntegrated, WithinATenthOfALUOfTheExactGatedValue)
+{
+    auto signals = materials();
+    signals.push_back ({ "digital silence gaps",
+                         [] (Signal& s) { addTone (s, 2.0, 1000.0, -200.0); addNoise (s, 3.0, -18.0, 5); addTone (s, 2.0, 1000.0, -200.0);
+                                          addNoise (s, 2.0, -24.0, 6); } });
+    signals.push_back ({ "many levels around the relative gate",
+                         [] (Signal& s) { for (int k = 0; k < 12; ++k) addTone (s, 0.7, 1000.0, -20.0 - 1.0 * (k % 13)); } });
+    signals.push_back ({ "slow fade over 60 dB",
+                         [] (Signal& s) { for (int k = 0; k < 60; ++k) addNoise (s, 0.25, -10.0 - k, (uint32_t) (10 + k)); } });
+
+    constexpr double fs = 48000.0;
+    double worst = 0.0;
+
+    for (const auto& mat : signals)
+    {
+        SCOPED_TRACE (mat.name);
+        auto s = makeSignal (fs, 2);
+        mat.build (s);
+
+        LoudnessMeter live, exact;
+        live.prepare (fs, 2, 0.4);
+        live.setFramesEnabled (false);
+        live.setRecordBlocks (false);
+        live.setGatingHistogram (true);
+        exact.prepare (fs, 2, 0.4);
+        exact.setFramesEnabled (false);
+
+        const auto second = (int) fs;
+        juce::AudioBuffer<float> part;
+
+        for (int pos = 0; pos < s.numSamples(); pos += 480)
+        {
+            const auto num = std::min (480, s.numSamples() - pos);
+            fillBuffer (s, pos, num, part);
+            live.processBlock (part);
+            exact.processBlock (part);
+
+            // A section change after 4 s restarts both.
+            if (pos < 4 * second && pos + num >= 4 * second)
+            {
+                live.resetGating();
+                exact.resetGating();
+            }
+
+            if ((pos + num) % second == 0 || pos + num == s.numSamples())
+            {
+                const auto l = live.getIntegratedLUFS();
+                const auto e = exact.getIntegratedLUFS();
+                ASSERT_EQ (l <= -119.5f, e <= -119.5f) << "at sample " << pos + num;
+                if (e > -119.5f)
+                {
+                    EXPECT_NEAR (l, e, 0.1) << "at sample " << pos + num;
+                    worst = std::max (worst, (double) std::abs (l - e));
+                }
+            }
+        }
+
+        EXPECT_TRUE (exact.getBlockEnergies().size() > 0);
+        EXPECT_TRUE (live.getBlockEnergies().empty());
+    }
+
+    std::cout << "max |live - exact| = " << std::fixed << std::setprecision (5) << worst << " LU" << std::endl;
+}
