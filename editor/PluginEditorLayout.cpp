@@ -573,7 +573,7 @@ struct GateFonts
 GateFonts gateFonts (bool japanese)
 {
     if (japanese)
-        return { FlatLookAndFeel::jpFont (18.0f).boldened().withExtraKerningFactor (0.08f),
+        return { FlatLookAndFeel::jpBoldFont (18.0f).withExtraKerningFactor (0.08f),
                  FlatLookAndFeel::jpFont (15.5f).withExtraKerningFactor (0.03f) };
     return { FlatLookAndFeel::dinFont (15.0f, juce::Font::bold).withExtraKerningFactor (0.16f),
              FlatLookAndFeel::dinFont (13.0f).withExtraKerningFactor (0.02f) };

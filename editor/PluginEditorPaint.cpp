@@ -220,7 +220,7 @@ void QuorvaneEditor::paint (juce::Graphics& g)
     {
         const bool japanese = proc.tooltipLang.load() == 1;
         const auto c = qvn::uiText::instPlaceholderCopy (japanese, true, proc.hasPartner.load() ? proc.partnerCount.load() : 0);
-        const auto titleFont = japanese ? FlatLookAndFeel::jpFont (18.0f).boldened().withExtraKerningFactor (0.08f)
+        const auto titleFont = japanese ? FlatLookAndFeel::jpBoldFont (18.0f).withExtraKerningFactor (0.08f)
                                         : FlatLookAndFeel::dinFont (15.0f, juce::Font::bold).withExtraKerningFactor (0.16f);
         const auto bodyFont = japanese ? FlatLookAndFeel::jpFont (15.5f).withExtraKerningFactor (0.03f)
                                        : FlatLookAndFeel::dinFont (13.0f).withExtraKerningFactor (0.02f);
@@ -402,7 +402,7 @@ void QuorvaneEditor::paintQuickStart (juce::Graphics& g, juce::Rectangle<int> ar
 
     const auto bodyFont = ja ? FlatLookAndFeel::jpFont (18.5f).withExtraKerningFactor (0.03f)
                              : FlatLookAndFeel::dinFont (13.5f).withExtraKerningFactor (0.02f);
-    const auto titleFont = ja ? FlatLookAndFeel::jpFont (26.0f).boldened().withExtraKerningFactor (0.08f)
+    const auto titleFont = ja ? FlatLookAndFeel::jpBoldFont (26.0f).withExtraKerningFactor (0.08f)
                               : FlatLookAndFeel::dinFont (22.0f, juce::Font::bold).withExtraKerningFactor (0.16f);
     const float lh = bodyFont.getHeight();
     const juce::Colour light = qvn::theme::kTextCol, accent = qvn::theme::kAccentCol, grey = qvn::theme::kCaptionCol;
