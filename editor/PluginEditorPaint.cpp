@@ -116,9 +116,22 @@ void QuorvaneEditor::paint (juce::Graphics& g)
     const bool instView = proc.instTargetUiOpen.load();
     const bool railShown = role == 2 || (role == 1 && instView && ! conflict);
 
-    // 1-4. Window, footer band, logo, header band.
-    g.fillAll (qvn::theme::kWindowCol);
+    // 1-4. Window, footer band, logo, header band. The window colour is only
+    // laid where no opaque band or panel covers it afterwards: at 200 % the
+    // plain fills are most of a repaint.
     const int footerH = juce::jmin (H, 26);
+    const int railW = railShown ? juce::jmin (W, 176 + otherVocalMeterCount * meterColumnStep (otherVocalMeterCount)) : 0;
+    {
+        juce::RectangleList<int> window (juce::Rectangle<int> (0, 0, W, H));
+        window.subtract ({ 0, 0, W, juce::jmin (H, 46) });
+        window.subtract ({ 0, H - footerH, W, footerH });
+        if (railW > 0)
+            window.subtract ({ W - railW, 46, railW, H - 72 });
+        if (! sidebarListRect.isEmpty())
+            window.subtract ({ 0, 46, juce::jmin (W, 296), H - 72 });
+        g.setColour (qvn::theme::kWindowCol);
+        g.fillRectList (window);
+    }
     g.setColour (qvn::theme::kDeepCol);
     g.fillRect (0, H - footerH, W, footerH);
     if (W > 0)
