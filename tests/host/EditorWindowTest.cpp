@@ -6,6 +6,12 @@
 
 #include "HostFixture.h"
 
+#include "BundleFactory.h"
+
+#include <pluginterfaces/gui/iplugview.h>
+
+#include <X11/Xlib.h>
+
 #include <juce_gui_basics/juce_gui_basics.h>
 
 #include <atomic>
@@ -302,8 +308,7 @@ TEST_F (EditorWindow, LinkedInstancesOpenAndCloseTheirWindowsInAnyOrder)
     ASSERT_NE (vocal, nullptr);
     setParameterValue (*inst, 0, 0.5f);   // role Inst
     setParameterValue (*vocal, 0, 1.0f);  // role Vocal
-    AudioThread a (*inst);
-    auto b = std::make_unique<AudioThread> (*vocal);
+    AudioThread a (*inst), b (*vocal);
     pumpMessages (100);
 
     for (int round = 0; round < 4; ++round)
@@ -321,14 +326,50 @@ TEST_F (EditorWindow, LinkedInstancesOpenAndCloseTheirWindowsInAnyOrder)
         w2.reset();
         pumpMessages (20);
     }
+}
 
-    // The host destroys an instance while its window is still open; the
-    // window goes after it, as a host tearing a project down may do.
-    auto w = std::make_unique<HostWindow> (vocal->createEditorIfNeeded());
-    pumpMessages (100);
-    b.reset();   // the host stops the track's audio first
-    vocal.reset();
-    pumpMessages (120);   // the orphaned window keeps refreshing
-    w.reset();
-    pumpMessages (50);
+//==============================================================================
+// The same order through the plug-in's VST3 interfaces alone: a host that
+// destroys an instance (stop, disconnect, terminate, release) while the
+// instance's view is still attached to its window, and removes the view after.
+TEST_F (EditorWindow, ViewOutlivesAnInstanceTheHostDestroysFirst)
+{
+    auto* factory = qvntest::bundleFactory();
+    ASSERT_NE (factory, nullptr);
+
+    auto* display = XOpenDisplay (nullptr);
+    ASSERT_NE (display, nullptr);
+    const auto parent = XCreateSimpleWindow (display, DefaultRootWindow (display), 0, 0, 1000, 700, 0, 0, 0);
+    XMapWindow (display, parent);
+    XFlush (display);
+
+    for (int round = 0; round < 3; ++round)
+    {
+        SCOPED_TRACE (round);
+        auto plugin = std::make_unique<qvntest::RawVst3Plugin> (*factory);
+        ASSERT_TRUE (plugin->isValid());
+        ASSERT_TRUE (plugin->prepare (48000.0, 512));
+        std::vector<std::vector<float>> audio (2, std::vector<float> (512, 0.1f));
+        for (int block = 0; block < 20; ++block)
+            plugin->process (audio, 512, nullptr, nullptr);
+
+        auto* view = plugin->getController()->createView (Steinberg::Vst::ViewType::kEditor);
+        ASSERT_NE (view, nullptr);
+        ASSERT_EQ (view->attached ((void*) parent, Steinberg::kPlatformTypeX11EmbedWindowID), Steinberg::kResultOk);
+        Steinberg::ViewRect rect;
+        ASSERT_EQ (view->getSize (&rect), Steinberg::kResultOk);
+        EXPECT_EQ (rect.getWidth(), 972);
+        EXPECT_EQ (rect.getHeight(), 612);
+        pumpMessages (200);
+
+        plugin.reset();       // the instance goes first
+        pumpMessages (200);   // the window stays open, its refresh keeps running
+
+        view->removed();
+        view->release();
+        pumpMessages (50);
+    }
+
+    XDestroyWindow (display, parent);
+    XCloseDisplay (display);
 }
