@@ -110,7 +110,7 @@ std::unique_ptr<GalleryPage> page (const PageContext& ctx, Scene scene)
     if (scene.ownRole == 2)
     {
         if (scene.sidebar)
-            p->probe ({ "sidebar panel", Probe::colour, { 150, 590, 2, 2 }, qvn::theme::kCardCol });
+            p->probe ({ "sidebar panel", Probe::colour, { 5, 300, 2, 2 }, qvn::theme::kCardCol });
         p->probe ({ "rail panel", Probe::colour, { e.getWidth() - 4, 300, 2, 2 }, qvn::theme::kCardCol });
         p->probe ({ "gain card", Probe::colour, { e.vocalGainCardRect.getX() + 8, e.vocalGainCardRect.getBottom() - 6, 2, 2 },
                     qvn::theme::kCardCol });
