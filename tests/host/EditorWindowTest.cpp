@@ -12,6 +12,8 @@
 
 #include <X11/Xlib.h>
 
+#include <poll.h>
+
 #include <juce_gui_basics/juce_gui_basics.h>
 
 #include <atomic>
@@ -79,6 +81,8 @@ public:
             windowManager->kill();
         if (xvfb != nullptr)
             xvfb->kill();
+        windowManager.reset();
+        xvfb.reset();
     }
 
     static inline int display = -1;
@@ -329,6 +333,108 @@ TEST_F (EditorWindow, LinkedInstancesOpenAndCloseTheirWindowsInAnyOrder)
 }
 
 //==============================================================================
+/** The host's frame around a plug-in view on Linux: it resizes the view on
+    request and is the run loop through which the plug-in gets its X events
+    and timers on the host's UI thread. */
+class RunLoopFrame final : public Steinberg::IPlugFrame, public Steinberg::Linux::IRunLoop
+{
+public:
+    Steinberg::tresult PLUGIN_API queryInterface (const Steinberg::TUID iid, void** obj) override
+    {
+        if (Steinberg::FUnknownPrivate::iidEqual (iid, Steinberg::IPlugFrame::iid)
+            || Steinberg::FUnknownPrivate::iidEqual (iid, Steinberg::FUnknown::iid))
+        {
+            *obj = static_cast<Steinberg::IPlugFrame*> (this);
+            return Steinberg::kResultOk;
+        }
+        if (Steinberg::FUnknownPrivate::iidEqual (iid, Steinberg::Linux::IRunLoop::iid))
+        {
+            *obj = static_cast<Steinberg::Linux::IRunLoop*> (this);
+            return Steinberg::kResultOk;
+        }
+        *obj = nullptr;
+        return Steinberg::kNoInterface;
+    }
+
+    // Owned by the test, which outlives every view it is given to.
+    Steinberg::uint32 PLUGIN_API addRef() override { return 1; }
+    Steinberg::uint32 PLUGIN_API release() override { return 1; }
+
+    Steinberg::tresult PLUGIN_API resizeView (Steinberg::IPlugView* view, Steinberg::ViewRect* size) override
+    {
+        return view != nullptr && size != nullptr ? view->onSize (size) : Steinberg::kInvalidArgument;
+    }
+
+    Steinberg::tresult PLUGIN_API registerEventHandler (Steinberg::Linux::IEventHandler* h, Steinberg::Linux::FileDescriptor fd) override
+    {
+        handlers.push_back ({ h, fd });
+        return Steinberg::kResultOk;
+    }
+
+    Steinberg::tresult PLUGIN_API unregisterEventHandler (Steinberg::Linux::IEventHandler* h) override
+    {
+        handlers.erase (std::remove_if (handlers.begin(), handlers.end(), [h] (auto& e) { return e.first == h; }), handlers.end());
+        return Steinberg::kResultOk;
+    }
+
+    Steinberg::tresult PLUGIN_API registerTimer (Steinberg::Linux::ITimerHandler* h, Steinberg::Linux::TimerInterval ms) override
+    {
+        timers.push_back ({ h, (juce::uint32) ms, juce::Time::getMillisecondCounter() + (juce::uint32) ms });
+        return Steinberg::kResultOk;
+    }
+
+    Steinberg::tresult PLUGIN_API unregisterTimer (Steinberg::Linux::ITimerHandler* h) override
+    {
+        timers.erase (std::remove_if (timers.begin(), timers.end(), [h] (auto& t) { return t.handler == h; }), timers.end());
+        return Steinberg::kResultOk;
+    }
+
+    /** Runs the loop for a while: ready descriptors and due timers, then the host's own messages. */
+    void run (int milliseconds)
+    {
+        const auto end = juce::Time::getMillisecondCounter() + (juce::uint32) milliseconds;
+        while (juce::Time::getMillisecondCounter() < end)
+        {
+            std::vector<pollfd> fds;
+            for (auto& h : handlers)
+                fds.push_back ({ h.second, POLLIN, 0 });
+            if (! fds.empty())
+                ::poll (fds.data(), (nfds_t) fds.size(), 2);
+            else
+                juce::Thread::sleep (2);
+
+            const auto ready = handlers;
+            for (size_t i = 0; i < fds.size() && i < ready.size(); ++i)
+                if ((fds[i].revents & POLLIN) != 0)
+                    ready[i].first->onFDIsSet (ready[i].second);
+
+            const auto now = juce::Time::getMillisecondCounter();
+            const auto due = timers;
+            for (auto& t : due)
+                if (now >= t.next)
+                {
+                    for (auto& mine : timers)
+                        if (mine.handler == t.handler)
+                            mine.next = now + mine.interval;
+                    t.handler->onTimer();
+                }
+
+            juce::dispatchNextMessageOnSystemQueue (true);
+        }
+    }
+
+private:
+    struct Timer
+    {
+        Steinberg::Linux::ITimerHandler* handler;
+        juce::uint32 interval, next;
+    };
+
+    std::vector<std::pair<Steinberg::Linux::IEventHandler*, Steinberg::Linux::FileDescriptor>> handlers;
+    std::vector<Timer> timers;
+};
+
+//==============================================================================
 // The same order through the plug-in's VST3 interfaces alone: a host that
 // destroys an instance (stop, disconnect, terminate, release) while the
 // instance's view is still attached to its window, and removes the view after.
@@ -343,6 +449,8 @@ TEST_F (EditorWindow, ViewOutlivesAnInstanceTheHostDestroysFirst)
     XMapWindow (display, parent);
     XFlush (display);
 
+    RunLoopFrame frame;
+
     for (int round = 0; round < 3; ++round)
     {
         SCOPED_TRACE (round);
@@ -355,19 +463,20 @@ TEST_F (EditorWindow, ViewOutlivesAnInstanceTheHostDestroysFirst)
 
         auto* view = plugin->getController()->createView (Steinberg::Vst::ViewType::kEditor);
         ASSERT_NE (view, nullptr);
+        view->setFrame (&frame);
         ASSERT_EQ (view->attached ((void*) parent, Steinberg::kPlatformTypeX11EmbedWindowID), Steinberg::kResultOk);
         Steinberg::ViewRect rect;
         ASSERT_EQ (view->getSize (&rect), Steinberg::kResultOk);
         EXPECT_EQ (rect.getWidth(), 972);
         EXPECT_EQ (rect.getHeight(), 612);
-        pumpMessages (200);
+        frame.run (200);
 
         plugin.reset();       // the instance goes first
-        pumpMessages (200);   // the window stays open, its refresh keeps running
+        frame.run (200);   // the window stays open, its refresh keeps running
 
         view->removed();
         view->release();
-        pumpMessages (50);
+        frame.run (50);
     }
 
     XDestroyWindow (display, parent);
