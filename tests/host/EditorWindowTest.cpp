@@ -6,6 +6,8 @@
 
 #include "HostFixture.h"
 
+#include "settings/AppSettings.h"
+
 #include "BundleFactory.h"
 
 #include <pluginterfaces/gui/iplugview.h>
@@ -32,6 +34,15 @@ class XServer : public ::testing::Environment
 public:
     void SetUp() override
     {
+        // The plug-in keeps its zoom and update bookkeeping in the user's
+        // settings file: these windows use a home folder of their own.
+        const auto home = juce::File::getSpecialLocation (juce::File::tempDirectory)
+                              .getChildFile ("qvn_editor_window_home_" + juce::String (::getpid()));
+        home.createDirectory();
+        ::setenv ("HOME", home.getFullPathName().toRawUTF8(), 1);
+        AppSettings::get().setUpdateChecksEnabled (false);
+        AppSettings::get().setEditorZoom (1.0);
+
         for (int attempt = 0; attempt < 20 && display < 0; ++attempt)
         {
             const int n = 200 + (int) ((::getpid() + attempt * 37) % 700);
@@ -276,6 +287,61 @@ TEST_F (EditorWindow, OpensInARealWindowAtItsSizeAndZoomsWithTheHostScale)
     pumpUntil ([&] { return editor->getWidth() == 972; }, 3000);
     EXPECT_EQ (editor->getWidth(), 972);
     EXPECT_GT (audio.blocks.load(), 10);
+}
+
+TEST_F (EditorWindow, DraggingTheCornerGripWithTheMouseZoomsTheWindow)
+{
+    auto plugin = load();
+    ASSERT_NE (plugin, nullptr);
+    AudioThread audio (*plugin);
+
+    auto* editor = plugin->createEditorIfNeeded();
+    ASSERT_NE (editor, nullptr);
+    HostWindow window (editor);
+    pumpUntil ([&] { return window.isShowing() && editor->getWidth() == 972; }, 3000);
+    ASSERT_EQ (editor->getWidth(), 972);
+    pumpMessages (300);
+
+    // The grip is the window's bottom-right 14 x 14 pixels; a real pointer
+    // presses it, moves 50 pixels right and down in steps, and lets go.
+    const auto corner = editor->localPointToGlobal (juce::Point<int> (972 - 7, 612 - 7));
+    auto xdo = [] (juce::StringArray args) { args.insert (0, "xdotool"); return run (args); };
+    xdo ({ "mousemove", juce::String (corner.x), juce::String (corner.y) });
+    pumpMessages (100);
+    xdo ({ "mousedown", "1" });
+    pumpMessages (100);
+    for (int step = 1; step <= 5; ++step)
+    {
+        xdo ({ "mousemove", juce::String (corner.x + 10 * step), juce::String (corner.y + 10 * step) });
+        pumpMessages (60);
+    }
+    xdo ({ "mouseup", "1" });
+
+    // The release stores the zoom in the settings file.
+    auto storedZoom = []
+    {
+        auto& settings = *AppSettings::get().properties.getUserSettings();
+        settings.reload();
+        return settings.getDoubleValue ("editorZoom", 0.0);
+    };
+    pumpUntil ([&] { return std::abs (storedZoom() - 1.065) < 1.0e-4; }, 3000);
+    EXPECT_NEAR (storedZoom(), 1.065, 1.0e-4);
+
+    // 0.5 x (1022 / 972 + 662 / 612) = 1.0666, snapped to 1.065: the view grows
+    // to 972 x 1.065 by 612 x 1.065 (the framework rounds the host size up).
+    pumpUntil ([&] { return editor->getWidth() > 1000; }, 3000);
+    EXPECT_NEAR (editor->getWidth(), 972 * 1.065, 1.0);
+    EXPECT_NEAR (editor->getHeight(), 612 * 1.065, 1.0);
+
+    // The next window opens at the stored zoom.
+    window.clearContentComponent();
+    pumpMessages (50);
+    auto* again = plugin->createEditorIfNeeded();
+    HostWindow second (again);
+    pumpUntil ([&] { return again->getWidth() > 1000; }, 3000);
+    EXPECT_NEAR (again->getWidth(), 972 * 1.065, 1.0);
+    EXPECT_NEAR (again->getHeight(), 612 * 1.065, 1.0);
+    second.clearContentComponent();
 }
 
 TEST_F (EditorWindow, ClosesAndReopensFiftyTimesWhileAudioRuns)
