@@ -310,4 +310,13 @@ TEST (JapaneseTextLayout, EveryLineFitsItsWidthAndBreaksBetweenCharacters)
             for (int i = 0; i < layout.getNumLines(); ++i)
                 EXPECT_LE (layout.getLine (i).getLineBoundsX().getLength(), width + 0.5f) << "line " << i;
         }
+
+    // Tooltips in Japanese wrap the same way.
+    FlatLookAndFeel lf;
+    lf.tooltipJapanese = true;
+    const auto tip = qvn::uiText::instPlaceholderCopy (true, false, 0).body;
+    const auto layout = lf.layoutTooltipText (tip, 200.0f);
+    EXPECT_GT (layout.getNumLines(), 2);
+    for (int i = 0; i < layout.getNumLines(); ++i)
+        EXPECT_LE (layout.getLine (i).getLineBoundsX().getLength(), 200.5f) << "tooltip line " << i;
 }
