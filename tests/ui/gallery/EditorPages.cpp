@@ -78,7 +78,9 @@ public:
         editor = std::make_unique<QuorvaneEditor> (*own);
         if (! scene.sidebar)
         {
+            // As the sidebar button leaves it: flag and button off.
             editor->sidebarVisible = false;
+            editor->sidebarButton->setToggleState (false, juce::dontSendNotification);
             editor->updateRoleVisibility();
         }
         editor->timerCallback();
