@@ -1,4 +1,5 @@
 #include "processor/PluginProcessor.h"
+#include "editor/PluginEditor.h"
 
 #include "processor/LinkRegistry.h"
 #include "settings/AppSettings.h"
@@ -162,7 +163,7 @@ bool QuorvaneProcessor::isBusesLayoutSupported (const BusesLayout& layouts) cons
 
 juce::AudioProcessorEditor* QuorvaneProcessor::createEditor()
 {
-    return new juce::GenericAudioProcessorEditor (*this);
+    return new QuorvaneEditor (*this);
 }
 
 //==============================================================================

@@ -493,4 +493,189 @@ inline void drawFittedText (juce::Graphics& g, const juce::String& text, juce::R
     ga.draw (g);
 }
 
+//==============================================================================
+/** True for a code point at which East Asian text may break a line: each
+    character at or above U+3000 is a unit of its own. */
+inline bool isWideBreakChar (juce::juce_wchar c) noexcept
+{
+    return c >= 0x3000;
+}
+
+/** Characters that must not begin a line (closing marks, small kana, the
+    prolonged sound mark) and that must not end one (opening brackets). */
+inline bool noBreakBefore (juce::juce_wchar c) noexcept
+{
+    static const char32_t closing[] = U"\u3001\u3002\uff0c\uff0e\u300d\u300f\u3011\uff09\uff01\uff1f\uff1a\uff1b"
+                                      U"\u30fc\u3041\u3043\u3045\u3047\u3049\u3063\u3083\u3085\u3087\u30a1\u30a3\u30a5"
+                                      U"\u30a7\u30a9\u30c3\u30e3\u30e5\u30e7\u30fb\u309b\u309c\u300b\u3009)]}.,:;!?";
+    for (auto* p = closing; *p != 0; ++p)
+        if ((juce::juce_wchar) *p == c)
+            return true;
+    return false;
+}
+
+inline bool noBreakAfter (juce::juce_wchar c) noexcept
+{
+    return c == 0x300c || c == 0x300e || c == 0x3010 || c == 0xff08 || c == 0x300a || c == 0x3008
+           || c == '(' || c == '[' || c == '{';
+}
+
+/** TextLayout::createLayout, except that the framework's text layout on Linux
+    breaks lines only at white space, so Japanese (which has none) would run
+    past the width: here every wide character is also a break opportunity.
+    Lines are broken here, by the framework's own rule and measurement, and
+    handed to the framework as explicit line ends; text without wide
+    characters goes to the framework unchanged. */
+inline void createLayout (juce::TextLayout& layout, const juce::AttributedString& text, float maxWidth)
+{
+    const auto& all = text.getText();
+    bool hasWide = false;
+    for (auto p = all.getCharPointer(); ! p.isEmpty();)
+        if (isWideBreakChar (p.getAndAdvance()))
+        {
+            hasWide = true;
+            break;
+        }
+
+    if (! hasWide || text.getWordWrap() == juce::AttributedString::none)
+    {
+        layout.createLayout (text, maxWidth);
+        return;
+    }
+
+    // The units between break opportunities, in order, each within one attribute.
+    struct Unit
+    {
+        juce::String text;
+        int attribute = 0;
+        bool whitespace = false, newline = false;
+        bool joinsPrevious = false;   // no break opportunity before it
+    };
+
+    std::vector<Unit> units;
+    const int numAttributes = text.getNumAttributes();
+
+    for (int a = 0; a < numAttributes; ++a)
+    {
+        const auto& attr = text.getAttribute (a);
+        const auto part = all.substring (attr.range.getStart(), attr.range.getEnd());
+        juce::juce_wchar prev = 0;
+        bool first = true;
+
+        for (auto p = part.getCharPointer(); ! p.isEmpty();)
+        {
+            const auto c = p.getAndAdvance();
+            const bool nl = c == '\n' || c == '\r';
+            const bool ws = ! nl && juce::CharacterFunctions::isWhitespace (c);
+
+            bool startNew = first || nl || units.back().newline || ws != units.back().whitespace;
+            bool joins = false;
+
+            if (! startNew && ! ws)
+            {
+                const bool wideBoundary = isWideBreakChar (c) || isWideBreakChar (prev);
+                if (wideBoundary && ! noBreakBefore (c) && ! noBreakAfter (prev))
+                    startNew = true;
+                else if (wideBoundary)
+                    startNew = joins = true;
+            }
+
+            if (startNew)
+                units.push_back ({ juce::String::charToString (c), a, ws, nl, joins });
+            else
+                units.back().text += c;
+
+            prev = c;
+            first = false;
+        }
+    }
+
+    // The framework measures each maximal run of one kind within an attribute
+    // (its token) as a whole; a line ends before a non-white token that would
+    // pass the width.
+    std::vector<bool> breakBefore (units.size(), false);
+    size_t lineStart = 0;
+    float lineX = 0.0f;       // width of the finished tokens of the line
+    juce::String token;       // the token being built
+    int tokenAttr = -1;
+    bool tokenWhite = false;
+
+    auto widthOf = [&text] (int attr, const juce::String& s) { return text.getAttribute (attr).font.getStringWidthFloat (s); };
+
+    auto addUnit = [&] (const Unit& u)
+    {
+        if (tokenAttr == u.attribute && tokenWhite == u.whitespace && token.isNotEmpty())
+        {
+            token += u.text;
+            return;
+        }
+        if (token.isNotEmpty())
+            lineX += widthOf (tokenAttr, token);
+        token = u.text;
+        tokenAttr = u.attribute;
+        tokenWhite = u.whitespace;
+    };
+
+    auto lineWidthWith = [&] (const Unit& u)
+    {
+        if (tokenAttr == u.attribute && tokenWhite == u.whitespace && token.isNotEmpty())
+            return lineX + widthOf (u.attribute, token + u.text);
+        return lineX + (token.isNotEmpty() ? widthOf (tokenAttr, token) : 0.0f) + widthOf (u.attribute, u.text);
+    };
+
+    auto restartLine = [&] (size_t from)
+    {
+        lineStart = from;
+        lineX = 0.0f;
+        token.clear();
+        tokenAttr = -1;
+    };
+
+    for (size_t i = 0; i < units.size(); ++i)
+    {
+        const auto& u = units[i];
+
+        if (u.newline)
+        {
+            restartLine (i + 1);
+            continue;
+        }
+
+        if (! u.whitespace && i > lineStart && lineWidthWith (u) > maxWidth)
+        {
+            // Break before this unit, or further back before the units it is glued to.
+            size_t b = i;
+            while (b > lineStart && units[b].joinsPrevious)
+                --b;
+
+            if (b > lineStart)
+            {
+                breakBefore[b] = true;
+                restartLine (b);
+                for (size_t j = b; j < i; ++j)
+                    addUnit (units[j]);
+            }
+        }
+
+        addUnit (u);
+    }
+
+    // Rebuild the string with a line end at each break; white space just
+    // before a break is dropped, as the framework drops it at line ends.
+    juce::AttributedString broken (text);
+    broken.clear();
+    for (size_t i = 0; i < units.size(); ++i)
+    {
+        const auto& attr = text.getAttribute (units[i].attribute);
+        const bool whiteBeforeBreak = units[i].whitespace && i + 1 < units.size() && breakBefore[i + 1];
+
+        if (breakBefore[i])
+            broken.append ("\n", attr.font, attr.colour);
+        if (! whiteBeforeBreak)
+            broken.append (units[i].text, attr.font, attr.colour);
+    }
+
+    layout.createLayout (broken, maxWidth);
+}
+
 } // namespace qvn::compat

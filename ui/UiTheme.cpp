@@ -213,7 +213,7 @@ juce::TextLayout FlatLookAndFeel::layoutTooltipText (const juce::String& text, f
                              findColour (juce::TooltipWindow::textColourId));
 
     juce::TextLayout layout;
-    layout.createLayout (s, maxWidth);
+    qvn::compat::createLayout (layout, s, maxWidth);
     return layout;
 }
 

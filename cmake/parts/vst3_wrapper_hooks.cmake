@@ -55,6 +55,18 @@ _qvn_patch_wrapper("the automation points"
 "                const auto numPoints  = paramQueue->getPointCount();\n"
 "                const auto numPoints  = paramQueue->getPointCount();\n\n                ::qvn::vst3ForwardAutomationPoints (pluginInstance, comPluginInstance->getParamForVSTParamID (vstParamID), *paramQueue);\n")
 
+# A host may destroy an instance (terminating its component and controller)
+# while the instance's view is still open, and close the view afterwards. The
+# wrapper's controller drops the processor at terminate, which would leave the
+# open editor with a destroyed processor; the view therefore holds the
+# processor too, so the editor always goes before it.
+_qvn_patch_wrapper("the view keeping its processor"
+"              owner (&ec),\n              pluginInstance (*p.get())\n"
+"              processorKeepAlive (&p),\n              owner (&ec),\n              pluginInstance (*p.get())\n")
+_qvn_patch_wrapper("the view's processor reference"
+"        VSTComSmartPtr<JuceVST3EditController> owner;\n        AudioProcessor& pluginInstance;\n"
+"        VSTComSmartPtr<JuceAudioProcessor> processorKeepAlive;\n        VSTComSmartPtr<JuceVST3EditController> owner;\n        AudioProcessor& pluginInstance;\n")
+
 file(WRITE "${_qvn_client_dst}/${_qvn_wrapper_rel}.new" "${_qvn_wrapper}")
 file(COPY_FILE "${_qvn_client_dst}/${_qvn_wrapper_rel}.new" "${_qvn_client_dst}/${_qvn_wrapper_rel}" ONLY_IF_DIFFERENT)
 file(REMOVE "${_qvn_client_dst}/${_qvn_wrapper_rel}.new")

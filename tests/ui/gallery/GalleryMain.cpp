@@ -64,6 +64,9 @@ int main (int argc, char** argv)
             qvn::gallery::PageContext ctx;
             ctx.japanese = japanese;
             defaultLook.tooltipJapanese = japanese;
+            // A plug-in window makes its own look the default and clears it
+            // when it closes; every page starts from the gallery's.
+            juce::LookAndFeel::setDefaultLookAndFeel (&defaultLook);
 
             auto component = page.build (ctx);
 

@@ -1,0 +1,134 @@
+// Gallery pages of the plug-in window in each of its role views, each with
+// real linked processors behind it: the quick start guide of an unassigned
+// instance, the INST status and Target LUFS views, the role conflict and the
+// Vocal view with and without the section sidebar and with other Vocals.
+
+#include "Gallery.h"
+
+#include "editor/PluginEditor.h"
+#include "processor/LinkRegistry.h"
+#include "settings/AppSettings.h"
+
+#include <cstdlib>
+
+using namespace qvn::gallery;
+
+namespace
+{
+// The editor reads and writes the per-user settings file; the gallery keeps
+// its own, so a developer's zoom or sidebar choice never changes the images.
+const bool galleryHome = []
+{
+    const auto home = juce::File::getSpecialLocation (juce::File::tempDirectory).getChildFile ("qvn_gallery_home");
+    home.createDirectory();
+    ::setenv ("HOME", home.getFullPathName().toRawUTF8(), 1);
+    return true;
+}();
+
+void setRole (QuorvaneProcessor& p, int role)
+{
+    auto* param = p.parameters.getParameter (ids::role);
+    param->setValueNotifyingHost (param->convertTo0to1 ((float) role));
+    p.handleUpdateNowIfNeeded();
+}
+
+struct Scene
+{
+    int ownRole = 0;
+    bool conflict = false;      // a second Inst instance: this one
+    bool instView = false;
+    int vocalsLinked = 0;       // Vocal instances besides this one
+    bool withInst = false;      // an Inst instance to link to
+    bool sidebar = true;
+};
+
+/** The window of one instance with the other instances of its scene. */
+class EditorPage : public GalleryPage
+{
+public:
+    EditorPage (const PageContext& ctx, const Scene& scene) : GalleryPage (100)
+    {
+        auto& settings = AppSettings::get();
+        settings.setUpdateChecksEnabled (false);
+        settings.setEditorZoom (1.0);
+        settings.setSidebarVisible (true);
+
+        auto make = [this, &ctx]
+        {
+            auto p = std::make_unique<QuorvaneProcessor>();
+            p->tooltipLang = ctx.japanese ? 1 : 0;
+            processors.push_back (std::move (p));
+            return processors.back().get();
+        };
+
+        if (scene.withInst || scene.conflict)
+            setRole (*make(), 1);
+
+        own = make();
+        for (int i = 0; i < scene.vocalsLinked; ++i)
+            setRole (*make(), 2);
+        setRole (*own, scene.ownRole);
+        if (scene.vocalsLinked > 0 && scene.ownRole == 2)
+        {
+            // This instance is named; the others keep their numbers.
+            own->setInstanceName ("Lead Vocal");
+        }
+        own->instTargetUiOpen = scene.instView;
+
+        editor = std::make_unique<QuorvaneEditor> (*own);
+        if (! scene.sidebar)
+        {
+            // As the sidebar button leaves it: flag and button off.
+            editor->sidebarVisible = false;
+            editor->sidebarButton->setToggleState (false, juce::dontSendNotification);
+            editor->updateRoleVisibility();
+        }
+        editor->timerCallback();
+        addAndMakeVisible (*editor);
+        editor->setTopLeftPosition (0, 0);
+        setSize (editor->getWidth(), editor->getHeight());
+
+        const auto H = editor->getHeight();
+        probe ({ "footer band", Probe::colour, { 3, H - 10, 4, 4 }, qvn::theme::kDeepCol });
+        probe ({ "header band", Probe::colour, { 300, 4, 4, 4 }, qvn::theme::kDeepCol });
+    }
+
+    ~EditorPage() override
+    {
+        editor.reset();
+        processors.clear();
+    }
+
+    std::vector<std::unique_ptr<QuorvaneProcessor>> processors;
+    QuorvaneProcessor* own = nullptr;
+    std::unique_ptr<QuorvaneEditor> editor;
+};
+
+std::unique_ptr<GalleryPage> page (const PageContext& ctx, Scene scene)
+{
+    auto p = std::make_unique<EditorPage> (ctx, scene);
+    auto& e = *p->editor;
+
+    if (scene.ownRole == 2)
+    {
+        if (scene.sidebar)
+            p->probe ({ "sidebar panel", Probe::colour, { 5, 300, 2, 2 }, qvn::theme::kCardCol });
+        p->probe ({ "rail panel", Probe::colour, { e.getWidth() - 4, 300, 2, 2 }, qvn::theme::kCardCol });
+        p->probe ({ "gain card", Probe::colour, { e.vocalGainCardRect.getX() + 8, e.vocalGainCardRect.getBottom() - 6, 2, 2 },
+                    qvn::theme::kCardCol });
+    }
+    else if (scene.ownRole == 0)
+    {
+        p->probe ({ "quick start title", Probe::ink, { e.getWidth() / 2 - 120, 80, 240, 140 }, qvn::theme::kWindowCol });
+    }
+    return p;
+}
+} // namespace
+
+QVN_GALLERY_PAGE ("editor_1_unassigned", [] (const PageContext& ctx) { return page (ctx, { 0 }); });
+QVN_GALLERY_PAGE ("editor_2_inst_status", [] (const PageContext& ctx) { return page (ctx, { 1, false, false, 3 }); });
+QVN_GALLERY_PAGE ("editor_3_inst_target", [] (const PageContext& ctx) { return page (ctx, { 1, false, true, 1 }); });
+QVN_GALLERY_PAGE ("editor_4_role_conflict", [] (const PageContext& ctx) { return page (ctx, { 1, true, false, 1 }); });
+QVN_GALLERY_PAGE ("editor_5_vocal_sidebar", [] (const PageContext& ctx) { return page (ctx, { 2, false, false, 0, true, true }); });
+QVN_GALLERY_PAGE ("editor_6_vocal_no_sidebar", [] (const PageContext& ctx) { return page (ctx, { 2, false, false, 0, true, false }); });
+QVN_GALLERY_PAGE ("editor_7_vocal_three_others", [] (const PageContext& ctx) { return page (ctx, { 2, false, false, 3, true, true }); });
