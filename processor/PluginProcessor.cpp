@@ -408,10 +408,14 @@ void QuorvaneProcessor::prepareToPlay (double sampleRate, int)
     instMeter.resetGating();
 
     instMeterActive = false;
-    instGainDb = instMatchGain.load() + getInstOffsetDb();
+    // The gain starts where the current view state puts it, so a reactivation
+    // never ramps the instrumental from a gain it is not meant to have.
+    instGainDb = instGainTargetDb();
+    instGainRamp = { GainRamp::linear (instGainDb), GainRamp::linear (instGainDb), 0, 0 };
     instMeasuringLastBlock = instMeasuring.load();
 
     sectionGainDb = 0.0f;
+    sectionGainRamp = {};
     gainSection = -1;
     gainSectionWasMeasured = false;
 

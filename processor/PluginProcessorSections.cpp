@@ -308,7 +308,7 @@ void QuorvaneProcessor::runVocalRunSwitch (int committed, int numSamples, bool p
     const bool wasMeasuring = ownSlot->ownSections[(size_t) old].measuring.load();
 
     if (wasMeasuring)
-        ownSlot->stopCounter.fetch_add (1);
+        ownSlot->signalStop();
 
     if (wasMeasuring || runHeldOpen.load())
     {
