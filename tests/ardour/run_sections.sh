@@ -11,8 +11,13 @@ here="$(cd "$(dirname "$0")" && pwd)"
 source "$here/headless_env.sh"
 qvn_ardour_setup "$bundle"
 
+# The export processes 1024-sample cycles that start 256 samples into the
+# timeline (measured: with a plug-in that cuts its ramps at the cycle's end,
+# points at 60582 and 131261 got 90 and 67 samples). One point sits exactly on
+# a cycle boundary, where the host sends it as the end-of-cycle point of the
+# earlier cycle, the other 72 samples before one.
 export QVN_CYCLE=1024 QVN_LENGTH=192000
-export QVN_POINT_B=$((96 * QVN_CYCLE)) QVN_POINT_A=$((144 * QVN_CYCLE - 72))
+export QVN_POINT_B=$((96 * QVN_CYCLE + 256)) QVN_POINT_A=$((144 * QVN_CYCLE + 256 - 72))
 
 lua() {
     local out
