@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 /** True when resetting would change what a section slot holds. */
@@ -225,7 +226,9 @@ public:
 
     const juce::String getName() const override { return "QUORVANE"; }
     void prepareToPlay (double sampleRate, int samplesPerBlock) override;
-    void releaseResources() override {}
+    void releaseResources() override;
+    void processBlockBypassed (juce::AudioBuffer<float>&, juce::MidiBuffer&) override;
+    using juce::AudioProcessor::processBlockBypassed;
     void processBlock (juce::AudioBuffer<float>&, juce::MidiBuffer&) override;
     double getTailLengthSeconds() const override { return 0.0; }
     bool acceptsMidi() const override { return false; }
@@ -458,6 +461,9 @@ public:
     std::atomic<bool> roleChangePending { false };
     std::atomic<bool> instOffsetChangePending { false };
     std::atomic<bool> hostPlaying { false };
+    std::atomic<std::thread::id> processCallThread {};    // the thread inside a process call, else none
+    std::atomic<bool> asyncUpdateDeferred { false };      // a listener request waits for the end of the call
+    int samplesSinceAsyncUpdate = 0;                      // audio thread
     std::array<std::uint32_t, numSectionSlots> lastRevertTimeMs {};
 
     std::atomic<std::uint64_t> revisionCounter { 0 };
@@ -541,6 +547,8 @@ private:
     float offsetInForce (int section) const noexcept;
     void runSectionGainStage (juce::AudioBuffer<float>& view, int role, int committed);
     void publishDisplayValues (const juce::AudioBuffer<float>& view, int role, int committed, const LinkSlot* reference);
+    void requestUpdateFromListener();
+    void postDeferredUpdate (int numSamples, bool playing);
 
     std::unique_ptr<PerVocalState> makePerVocalState (std::shared_ptr<LinkSlot> slot, double sampleRate,
                                                       const CustomWeightedRmsSettings& settings,

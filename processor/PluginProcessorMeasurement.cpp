@@ -166,6 +166,7 @@ void QuorvaneProcessor::processBlock (juce::AudioBuffer<float>& buffer, juce::Mi
     publishDisplayValues (view, role, committed, reference);
 
     blockAnnounced = false;
+    postDeferredUpdate (n, playing);
 }
 
 //==============================================================================

@@ -9,6 +9,12 @@
 //==============================================================================
 void QuorvaneProcessor::beginSectionAutomationBlock()
 {
+    // A request deferred in a call that never reached the end of processBlock
+    // (the host had the instance suspended) is posted now.
+    if (processCallThread.load() != std::thread::id {} && asyncUpdateDeferred.exchange (false))
+        triggerAsyncUpdate();
+
+    processCallThread.store (std::this_thread::get_id());
     sectionAutomationQueue.clear();
     offsetAutomationQueue.clear();
     sectionChangeCount = 0;

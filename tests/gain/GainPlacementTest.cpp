@@ -395,6 +395,74 @@ TEST_F (Gain, RampsLastTheirFullLengthWhateverTheBlockSize)
     }
 }
 
+TEST_F (Gain, SectionPointsAtEveryOffsetFollowOneRampPerChange)
+{
+    // A host that sends the lane's value at each block's start (offset 0) and
+    // end (offset n) besides the point itself, for a point at every sample of
+    // two blocks; then a second change 50 samples after the first, inside its
+    // ramp: the new ramp starts from the gain the first had reached.
+    for (int n : { 1, 7, 64, 143, 145 })
+    {
+        for (int secondAfter : { 0, 50 })
+        {
+            for (int offset = 0; offset <= 2 * n; ++offset)
+            {
+                // Two changes in one block (the block's end point carries the
+                // value after both): only the last section counts there.
+                if (secondAfter > 0 && offset + secondAfter <= (offset / n + 1) * n)
+                    continue;
+
+                SCOPED_TRACE (juce::String (n) + "-sample blocks, point " + juce::String (offset) + ", second change after "
+                              + juce::String (secondAfter));
+                DcRig rig (2, 48000.0, n);
+                setParam (rig.p, QuorvaneProcessor::offsetParameterId (0), -6.0f);
+                setParam (rig.p, QuorvaneProcessor::offsetParameterId (1), 6.0f);
+                setParam (rig.p, QuorvaneProcessor::offsetParameterId (2), 0.0f);
+                rig.p.handleUpdateNowIfNeeded();
+                rig.blocks (1 + 200 / n);
+
+                const std::int64_t origin = rig.head.position;
+                const auto first = origin + offset;
+                const auto second = secondAfter > 0 ? first + secondAfter : std::int64_t { -1 };
+                const auto sectionAt = [&] (std::int64_t t) { return second >= 0 && t >= second ? 2 : (t >= first ? 1 : 0); };
+
+                const auto gA = dbToGain (-6.0f), gB = dbToGain (6.0f), gC = 1.0f;
+                const auto expected = [&] (std::int64_t t)
+                {
+                    if (t < first)
+                        return gA;
+
+                    const auto rampB = [&] (std::int64_t u) { return u - first < 144 ? gA + (float) (u - first) * (gB - gA) / 144.0f : gB; };
+
+                    if (second < 0 || t < second)
+                        return rampB (t);
+
+                    const auto from = rampB (second);
+                    return t - second < 144 ? from + (float) (t - second) * (gC - from) / 144.0f : gC;
+                };
+
+                for (std::int64_t a = origin; a < origin + 2 * n + 400; a += n)
+                {
+                    setParam (rig.p, ids::section, (float) sectionAt (a + n));
+                    auto& out = rig.block (true, [&]
+                    {
+                        rig.sectionPoint (0, sectionAt (a));
+
+                        for (auto t : { first, second })
+                            if (t > a && t < a + n)
+                                rig.sectionPoint ((int) (t - a), sectionAt (t));
+
+                        rig.sectionPoint (n, sectionAt (a + n));
+                    });
+
+                    for (int i = 0; i < n; ++i)
+                        ASSERT_NEAR (out.getSample (0, i), expected (a + i), 2.0e-5f) << "sample " << (a + i - origin);
+                }
+            }
+        }
+    }
+}
+
 TEST_F (Gain, ZeroSampleRateRampsOverOneSample)
 {
     DcRig rig (2, 0.0, 64);
