@@ -174,6 +174,36 @@ TEST_F (StartStopOrder, TransportStopInTheBlockOfTheStartEndsBothRuns)
     EXPECT_EQ (inst.instFinalizedStop.load(), inst.instStopCounter.load());
 }
 
+TEST_F (StartStopOrder, EditorFallbackFinishesAStartAndStopOfOneBlockWhileTheInstPlays)
+{
+    // The start and the STOP reach the Inst before its next block; meanwhile
+    // the editor's fallback finishes the stop on the message thread while the
+    // audio thread goes on processing.
+    Session s (0);
+    auto& inst = *s.inst;
+    s.run (2);
+    startInst (inst);
+    inst.stopInstMeasurement();
+
+    std::atomic<bool> done { false };
+    std::thread message ([&]
+    {
+        while (! done.load())
+        {
+            inst.finalizeInst();
+            std::this_thread::sleep_for (std::chrono::microseconds (200));
+        }
+    });
+
+    s.runThreaded (s.blocksFor (1.0));
+    done = true;
+    message.join();
+
+    EXPECT_FALSE (inst.instMeterActive);
+    EXPECT_EQ (inst.instFinalizedStop.load(), inst.instStopCounter.load());
+    EXPECT_EQ (inst.instMeter.getSamplesProcessed(), 0);
+}
+
 TEST_F (StartStopOrder, MessageThreadFinishingRacesWithInstStartsAndStops)
 {
     // The Inst's audio thread gets starts and stops in every combination
