@@ -249,9 +249,12 @@ TEST_F (StartStopOrder, MessageThreadFinishingRacesWithInstStartsAndStops)
     editor.join();
     EXPECT_GT (finishing.load(), 0);
 
-    // Whatever happened, a final stop ends the run and is finished.
-    inst.stopInstMeasurement();
+    // Whatever happened, a run started now is ended and finished by its stop.
+    startInst (inst);
     s.run (2);
+    EXPECT_TRUE (inst.instMeterActive);
+    inst.stopInstMeasurement();
+    s.run (1);
     EXPECT_FALSE (inst.instMeterActive);
     EXPECT_EQ (inst.instFinalizedStop.load(), inst.instStopCounter.load());
 }
