@@ -42,6 +42,17 @@ void applyRampSegment (juce::AudioBuffer<float>& buffer, int begin, int end, con
     apply (rampEnd, end, [&] (int ch, int s, int num) { buffer.applyGain (ch, s, num, ramp.to); });
 }
 
+/** Moves the ramp on past a block of n samples; once it has run its course
+    it is kept as the settled gain, so its position never grows without
+    bound over hours of playback. */
+void advanceRamp (GainRamp& ramp, int n)
+{
+    if (ramp.start + juce::jmax (0, ramp.length) <= n)
+        ramp = { ramp.to, ramp.to, 0, 0 };
+    else
+        ramp.start -= n;
+}
+
 /** Applies one block of a gain stage to every channel and moves its ramp on.
     A sample-accurate change starts a 3 ms linear ramp at startSample (the
     sample itself still gets the old gain); a start at the block's end begins
@@ -67,7 +78,7 @@ void applyBlockGain (juce::AudioBuffer<float>& buffer, int numSamples, double sa
             // A ramp is still under way: it ends on the smoothed value.
             ramp.to = to;
             applyRampSegment (buffer, 0, n, ramp);
-            ramp.start -= n;
+            advanceRamp (ramp, n);
             return;
         }
 
@@ -87,7 +98,7 @@ void applyBlockGain (juce::AudioBuffer<float>& buffer, int numSamples, double sa
     applyRampSegment (buffer, 0, start, ramp);
     ramp = { ramp.gainAt (start), to, start, length };
     applyRampSegment (buffer, start, n, ramp);
-    ramp.start -= n;
+    advanceRamp (ramp, n);
 }
 
 struct GainStep
