@@ -416,9 +416,9 @@ void QuorvaneProcessor::prepareToPlay (double sampleRate, int)
     instMeterActive = false;
     // The gain starts where the current view state puts it, so a reactivation
     // never ramps the instrumental from a gain it is not meant to have.
-    instGainDb = instGainTargetDb();
-    instGainRamp = { GainRamp::linear (instGainDb), GainRamp::linear (instGainDb), 0, 0 };
     instMeasuringLastBlock = instMeasuring.load();
+    instGainDb = instGainTargetDb (instMeasuringLastBlock);
+    instGainRamp = { GainRamp::linear (instGainDb), GainRamp::linear (instGainDb), 0, 0 };
 
     sectionGainDb = 0.0f;
     sectionGainRamp = {};

@@ -539,7 +539,7 @@ private:
     void resetLiveMeters() noexcept;
     void runInstGainStage (juce::AudioBuffer<float>& view);
     float currentMatchGainDb() const noexcept;
-    float instGainTargetDb() const noexcept;
+    float instGainTargetDb (bool measuring) const noexcept;
     void runLiveMeters (const juce::AudioBuffer<float>& view);
     const LinkSlot* chooseReferencePartner (int role) const noexcept;
     void runLiveIntegrated (const juce::AudioBuffer<float>& view, int role, const LinkSlot* reference);

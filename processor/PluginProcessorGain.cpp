@@ -164,11 +164,11 @@ float QuorvaneProcessor::currentMatchGainDb() const noexcept
     return measured > -119.5f ? juce::jlimit (-24.0f, 24.0f, getTargetLufs() - measured) : instMatchGain.load();
 }
 
-float QuorvaneProcessor::instGainTargetDb() const noexcept
+float QuorvaneProcessor::instGainTargetDb (bool measuring) const noexcept
 {
     // The instrumental changes only while the Target LUFS view is open and no
     // INST measurement runs.
-    return (instTargetUiOpen.load() && ! instMeasuring.load()) ? currentMatchGainDb() + getInstOffsetDb() : 0.0f;
+    return (instTargetUiOpen.load() && ! measuring) ? currentMatchGainDb() + getInstOffsetDb() : 0.0f;
 }
 
 void QuorvaneProcessor::runInstGainStage (juce::AudioBuffer<float>& view)
@@ -176,7 +176,7 @@ void QuorvaneProcessor::runInstGainStage (juce::AudioBuffer<float>& view)
     instMatchGain.store (currentMatchGainDb());
 
     const bool measuring = instMeasuring.load();
-    const auto target = instGainTargetDb();
+    const auto target = instGainTargetDb (measuring);
     const auto n = view.getNumSamples();
 
     if (n <= 0)
