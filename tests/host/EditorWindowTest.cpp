@@ -7,6 +7,7 @@
 #include "HostFixture.h"
 
 #include "settings/AppSettings.h"
+#include "settings/SettingsFile.h"
 
 #include "BundleFactory.h"
 
@@ -320,9 +321,9 @@ TEST_F (EditorWindow, DraggingTheCornerGripWithTheMouseZoomsTheWindow)
     // The release stores the zoom in the settings file.
     auto storedZoom = []
     {
-        auto& settings = *AppSettings::get().properties.getUserSettings();
-        settings.reload();
-        return settings.getDoubleValue ("editorZoom", 0.0);
+        // The bundle wrote the file: read it afresh from disk.
+        SettingsFile onDisk (AppSettings::settingsFileLocation(), {});
+        return onDisk.getDoubleValue ("editorZoom", 0.0);
     };
     pumpUntil ([&] { return std::abs (storedZoom() - 1.065) < 1.0e-4; }, 3000);
     EXPECT_NEAR (storedZoom(), 1.065, 1.0e-4);
