@@ -159,6 +159,24 @@ public:
         setVisible (true);
     }
 
+    ~HostWindow() override { settleThenClear(); }
+
+    // The framework's embedding answers a size change of the plug-in's window
+    // with a message that still points at the embedding; it must run before
+    // the view goes, so pending messages are handled first.
+    void settleThenClear()
+    {
+        if (getContentComponent() == nullptr)
+            return;
+
+        const auto end = juce::Time::getMillisecondCounter() + 400;
+        while (juce::Time::getMillisecondCounter() < end)
+            if (! juce::dispatchNextMessageOnSystemQueue (true))
+                juce::Thread::sleep (1);
+
+        clearContentComponent();
+    }
+
     void closeButtonPressed() override {}
 };
 
@@ -335,14 +353,14 @@ TEST_F (EditorWindow, DraggingTheCornerGripWithTheMouseZoomsTheWindow)
     EXPECT_NEAR (editor->getHeight(), 612 * 1.065, 1.0);
 
     // The next window opens at the stored zoom.
-    window.clearContentComponent();
+    window.settleThenClear();
     pumpMessages (50);
     auto* again = plugin->createEditorIfNeeded();
     HostWindow second (again);
     pumpUntil ([&] { return again->getWidth() > 1000; }, 3000);
     EXPECT_NEAR (again->getWidth(), 972 * 1.065, 1.0);
     EXPECT_NEAR (again->getHeight(), 612 * 1.065, 1.0);
-    second.clearContentComponent();
+    second.settleThenClear();
 }
 
 TEST_F (EditorWindow, ClosesAndReopensFiftyTimesWhileAudioRuns)
