@@ -544,6 +544,24 @@ TEST_F (UpdateCheckFixture, AnswerThatNeverEndsIsCutOffInTime)
     EXPECT_TRUE (values[keys::lastFetchBodySnippet].startsWith (R"({"version":"9.9.9"})"));
 }
 
+TEST_F (UpdateCheckFixture, HeadersThatNeverEndAreCutOffInTime)
+{
+    // A status line, then header lines fast enough for the transfer's
+    // low-speed limit, and never the blank line that ends them.
+    LoopbackHttpServer::Answer headers { 200, "X-Padding: " + std::string (100, 'p') + "\r\n" };
+    headers.headersNeverEnd = true;
+    headers.dripMs = 20;
+    LoopbackHttpServer server (headers, 120000);
+
+    const auto start = juce::Time::getMillisecondCounterHiRes();
+    runCheck (server.url(), 0);
+    EXPECT_LT (juce::Time::getMillisecondCounterHiRes() - start, 25000.0);
+
+    auto values = fileValues();
+    EXPECT_EQ (values[keys::lastFetchStatus], "connect-fail");
+    EXPECT_EQ (values.count (keys::latestSeenVersion), 0u);
+}
+
 //==============================================================================
 // Mutated answers
 
