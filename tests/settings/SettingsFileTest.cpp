@@ -40,6 +40,13 @@ namespace
         return out;
     }
 
+    std::string bytesOf (const juce::File& f)
+    {
+        juce::MemoryBlock data;
+        f.loadFileAsData (data);
+        return { static_cast<const char*> (data.getData()), data.getSize() };
+    }
+
     bool isLink (const juce::File& f)
     {
         struct stat st {};
@@ -295,4 +302,41 @@ TEST_F (SettingsFixture, WhenEveryNameForASetAsideCopyIsTakenTheStoreRunsFromMem
     EXPECT_EQ (settingsFile().loadFileAsString(), "not a settings file");
     EXPECT_EQ (asideCopy (settingsFile(), 999).loadFileAsString(), "copy 999");
     EXPECT_EQ (asideCopy (settingsFile(), 1).loadFileAsString(), "copy 1");
+}
+
+//==============================================================================
+TEST_F (SettingsFixture, FileAtTheSizeLimitIsReadAndOneByteMoreIsSetAsideWhole)
+{
+    // A file of exactly the largest size the store reads, made of one
+    // value padded to fit, and the same file one byte longer.
+    const std::string head = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<PROPERTIES>\n  <VALUE name=\"editorZoom\" val=\"1.5\"/>\n"
+                             "  <VALUE name=\"padding\" val=\"";
+    const std::string tail = "\"/>\n</PROPERTIES>\n";
+
+    for (const auto extra : { 0, 1 })
+    {
+        qvntest::closeSettingsStore();
+        settingsFile().getParentDirectory().deleteRecursively();
+        settingsFile().getParentDirectory().createDirectory();
+
+        const auto size = (size_t) SettingsFile::maxFileBytes + (size_t) extra;
+        const auto bytes = head + std::string (size - head.size() - tail.size(), 'x') + tail;
+        ASSERT_EQ (bytes.size(), size);
+        ASSERT_TRUE (settingsFile().replaceWithData (bytes.data(), bytes.size()));
+
+        auto& s = AppSettings::get();
+        const auto* file = s.properties.getUserSettings();
+
+        if (extra == 0)
+        {
+            EXPECT_EQ (file->howOpened(), SettingsFile::Opened::read);
+            EXPECT_DOUBLE_EQ (s.editorZoom(), 1.5);
+        }
+        else
+        {
+            EXPECT_EQ (file->howOpened(), SettingsFile::Opened::setAside);
+            EXPECT_DOUBLE_EQ (s.editorZoom(), 1.0);
+            EXPECT_EQ (bytesOf (file->setAsideCopy()), bytes);
+        }
+    }
 }
