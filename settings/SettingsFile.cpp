@@ -430,12 +430,23 @@ void SettingsFile::open()
             }
         }
 
-        struct stat now {};
+        // Another process (a second host opening the same file) may have
+        // moved it aside or replaced it meanwhile: then what is there now
+        // is read instead.
+        const auto stillTheFileRead = [&]
+        {
+            struct stat now {};
+            return ::stat (path.c_str(), &now) == 0 && sameFile (now, content.identity);
+        };
 
-        if (::stat (path.c_str(), &now) == 0 && ! sameFile (now, content.identity))
+        if (! stillTheFileRead())
             continue;
 
         asideCopy = moveAside (file);
+
+        if (asideCopy == juce::File() && ! stillTheFileRead())
+            continue;
+
         opened = asideCopy != juce::File() ? Opened::setAside : Opened::leftInPlace;
         return;
     }

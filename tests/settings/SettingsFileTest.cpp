@@ -4,7 +4,11 @@
 
 #include "SettingsTestSupport.h"
 
+#include <atomic>
 #include <csignal>
+#include <memory>
+#include <thread>
+#include <vector>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -338,5 +342,54 @@ TEST_F (SettingsFixture, FileAtTheSizeLimitIsReadAndOneByteMoreIsSetAsideWhole)
             EXPECT_DOUBLE_EQ (s.editorZoom(), 1.0);
             EXPECT_EQ (bytesOf (file->setAsideCopy()), bytes);
         }
+    }
+}
+
+//==============================================================================
+TEST_F (SettingsFixture, HostsOpeningAnUnreadableFileAtOnceAllKeepSaving)
+{
+    // Several hosts start together and find the same damaged file; each has
+    // a store of its own. One of them sets the file aside; the others must
+    // see that it is gone rather than give up saving for the whole session.
+    constexpr int hosts = 8;
+
+    for (int round = 0; round < 40; ++round)
+    {
+        settingsFile().getParentDirectory().deleteRecursively();
+        settingsFile().getParentDirectory().createDirectory();
+        ASSERT_TRUE (settingsFile().replaceWithText ("damaged"));
+
+        std::atomic<int> waiting { hosts };
+        std::vector<std::unique_ptr<SettingsFile>> stores ((size_t) hosts);
+        std::vector<std::thread> threads;
+
+        for (int i = 0; i < hosts; ++i)
+            threads.emplace_back ([&, i]
+            {
+                for (--waiting; waiting > 0;)
+                    std::this_thread::yield();
+                stores[(size_t) i] = std::make_unique<SettingsFile> (settingsFile(), juce::StringArray());
+            });
+
+        for (auto& t : threads)
+            t.join();
+
+        int setAside = 0;
+
+        for (auto& store : stores)
+        {
+            EXPECT_NE (store->howOpened(), SettingsFile::Opened::leftInPlace) << "round " << round;
+            setAside += store->howOpened() == SettingsFile::Opened::setAside ? 1 : 0;
+            store->setValue (keys::sidebarVisible, false);
+            EXPECT_TRUE (store->saveIfNeeded()) << "round " << round;
+        }
+
+        EXPECT_EQ (setAside, 1);
+        EXPECT_EQ (asideCopy (settingsFile(), 1).loadFileAsString(), "damaged");
+        EXPECT_FALSE (asideCopy (settingsFile(), 2).exists());
+        stores.clear();
+
+        if (HasFailure())
+            break;
     }
 }
