@@ -229,13 +229,6 @@ juce::Image readXwd (const juce::File& file)
 
 class EditorWindow : public qvn::test::HostTest
 {
-protected:
-    static void pumpUntil (const std::function<bool()>& done, int timeoutMs)
-    {
-        const auto end = juce::Time::getMillisecondCounter() + (juce::uint32) timeoutMs;
-        while (! done() && juce::Time::getMillisecondCounter() < end)
-            pumpMessages (10);
-    }
 };
 } // namespace
 

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 namespace juce
 {
 // Runs one pending message of this process's message queue.
@@ -58,6 +60,15 @@ protected:
         while (juce::Time::getMillisecondCounter() < end)
             if (! juce::dispatchNextMessageOnSystemQueue (true))
                 juce::Thread::sleep (1);
+    }
+
+    // Handles messages until the condition holds (or the time is up): a
+    // loaded machine may need longer than any fixed wait.
+    static void pumpUntil (const std::function<bool()>& done, int timeoutMs)
+    {
+        const auto end = juce::Time::getMillisecondCounter() + (juce::uint32) timeoutMs;
+        while (! done() && juce::Time::getMillisecondCounter() < end)
+            pumpMessages (10);
     }
 
     static void setParameterValue (juce::AudioPluginInstance& p, int index, float normalised)

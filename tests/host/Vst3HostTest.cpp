@@ -249,7 +249,7 @@ TEST_F (HostTest, LinkedInstancesShareTheInstsMeasurementSettings)
     EXPECT_TRUE (componentStateText (*vocal).contains ("rmsTimeSec=\"3.0\""));
 
     setParameterValue (*vocal, 0, 1.0f);
-    pumpMessages (200);
+    pumpUntil ([&] { return componentStateText (*vocal).contains ("rmsTimeSec=\"5.0\""); }, 5000);
     EXPECT_TRUE (componentStateText (*vocal).contains ("rmsTimeSec=\"5.0\""));
     EXPECT_TRUE (componentStateText (*idle).contains ("rmsTimeSec=\"3.0\""));
 
@@ -257,6 +257,6 @@ TEST_F (HostTest, LinkedInstancesShareTheInstsMeasurementSettings)
     // first Vocal, now the reference.
     inst.reset();
     setParameterValue (*idle, 0, 1.0f);
-    pumpMessages (200);
+    pumpUntil ([&] { return componentStateText (*idle).contains ("rmsTimeSec=\"5.0\""); }, 5000);
     EXPECT_TRUE (componentStateText (*idle).contains ("rmsTimeSec=\"5.0\""));
 }
