@@ -296,6 +296,47 @@ TEST_F (SilenceTest, AnInstMeasurementOfSilenceKeepsThePreviousResult)
     }
 }
 
+TEST_F (SilenceTest, AnInstRunOfSilenceKeepsTheLengthOfTheKeptHistory)
+{
+    // An 8 s INST run (77 gating blocks: the first ends at 0.4 s, then one
+    // every 100 ms), then a 2 s run of digital silence, which keeps the first
+    // result. The kept history is drawn over its own 8 s, here and in a
+    // state saved and loaded afterwards, not over the 2 s of the silent run.
+    Session s (1, rate, block);
+    auto& inst = *s.inst;
+    const auto runInst = [&] (float level, double seconds)
+    {
+        inst.instMeasuring.store (true);
+        inst.instStartCounter.fetch_add (1);
+        s.instLevelDb = level;
+        s.run (samplesOf (seconds) / block);
+        inst.instMeasuring.store (false);
+        inst.instStopCounter.fetch_add (1);
+        s.run (2);
+        s.instLevelDb = -20.0f;
+    };
+
+    runInst (-12.0f, 8.0);
+    const auto first = inst.getInstLearnHistorySnapshot();
+    ASSERT_TRUE (first.valid);
+    ASSERT_EQ (first.selfSeries.size(), 77u);
+    EXPECT_NEAR (first.lengthSeconds, 8.0f, 1.0e-4f);
+
+    runInst (silent, 2.0);
+    const auto kept = inst.getInstLearnHistorySnapshot();
+    ASSERT_TRUE (kept.valid);
+    EXPECT_EQ (kept.selfSeries, first.selfSeries);
+    EXPECT_NEAR (kept.lengthSeconds, 8.0f, 0.1f);
+
+    juce::MemoryBlock state;
+    inst.getStateInformation (state);
+    QuorvaneProcessor loaded;
+    loaded.setStateInformation (state.getData(), (int) state.getSize());
+    const auto restored = loaded.getInstLearnHistorySnapshot();
+    EXPECT_EQ (restored.selfSeries, first.selfSeries);
+    EXPECT_NEAR (restored.lengthSeconds, 8.0f, 0.1f);
+}
+
 TEST_F (SilenceTest, TrimAndLearnHistoryStayTrueToTime)
 {
     // 4 s run: the vocal enters at 2.0 s. Gating blocks end every 100 ms from
