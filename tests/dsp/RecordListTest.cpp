@@ -93,3 +93,32 @@ TEST (RecordList, AppendingWhileTheGrowthThreadRuns)
     for (size_t i = 0; i < total; i += 997)
         ASSERT_EQ (list[i], (double) i);
 }
+
+// A list at its last chunk: further entries are dropped, what it holds stays
+// in order, the growth thread is asked for nothing more, and after clear it
+// records again into the storage it has.
+TEST (RecordList, AtItsChunkCapDropsFurtherEntriesAndKeepsTheRest)
+{
+    constexpr auto cap = List::chunkSize * List::maxChunks;
+    List list;
+
+    for (size_t i = 0; i < cap + 1000; ++i)
+    {
+        list.push_back ((double) i);
+
+        if ((i & (chunk - 1)) == 0)
+            RecordListGrowth::growAllNow();
+    }
+
+    ASSERT_EQ (list.size(), cap);
+    EXPECT_EQ (list.capacity(), cap);
+    EXPECT_EQ (list.back(), (double) (cap - 1));
+    EXPECT_EQ (list[cap / 2], (double) (cap / 2));
+
+    list.clear();
+    for (size_t i = 0; i < 3 * chunk; ++i)
+        list.push_back (-(double) i);
+    EXPECT_EQ (list.size(), 3 * chunk);
+    EXPECT_EQ (list.back(), -(double) (3 * chunk - 1));
+    EXPECT_EQ (list.capacity(), cap);
+}
