@@ -650,3 +650,53 @@ TEST_F (SilenceTest, ListsWithSilentBlocksRoundTripThroughTheState)
     EXPECT_FLOAT_EQ (back.gainDb.load(), section.gainDb.load());
     std::cout << "  zeros " << zeros << ", gain 0.3..0.95 / 0.45..0.6: " << section.gainDb.load() << " dB\n";
 }
+
+// The vocal is one full-scale-ish sample per second with digital silence
+// between (a click track left on, a stray sample): not silence, so the run
+// gives a result, and the blocks that hold a click are the ones that pass.
+// The Inst is a steady sine, so the INST level over any set of blocks is its
+// own level: the gain is libebur128's Inst loudness minus its click loudness.
+TEST_F (SilenceTest, AVocalOfSingleSamplesBetweenSilenceGetsTheGainOfItsClicks)
+{
+    Session s (1, rate, block);
+    auto& v = s.vocal();
+    s.run (5);
+    startMeasuring (v, 0);
+
+    auto* st = ebur128_init (2, (unsigned long) rate, EBUR128_MODE_I);
+    juce::AudioBuffer<float> buffer (2, block);
+    juce::MidiBuffer midi;
+    std::vector<float> interleaved ((size_t) block * 2);
+    const int blocks = (int) (6.0 * rate / block);
+
+    for (int b = 0; b < blocks; ++b)
+    {
+        buffer.clear();
+        for (int i = 0; i < block; ++i)
+            if ((b * block + i) % (int) rate == (int) rate / 3)
+                for (int c = 0; c < 2; ++c)
+                    buffer.setSample (c, i, 0.5f);
+
+        for (int i = 0; i < block; ++i)
+            for (int c = 0; c < 2; ++c)
+                interleaved[(size_t) i * 2 + (size_t) c] = buffer.getSample (c, i);
+        ebur128_add_frames_float (st, interleaved.data(), (size_t) block);
+
+        v.processBlock (buffer, midi);
+        fillSine (buffer, s.samplePosition, rate, -20.0f);
+        s.inst->processBlock (buffer, midi);
+        s.advance();
+    }
+
+    double clicks = 0.0;
+    ebur128_loudness_global (st, &clicks);
+    ebur128_destroy (&st);
+    s.stopAndSettle (v);
+
+    const auto& section = v.sections[0];
+    ASSERT_TRUE (section.frozen.load());
+    const auto expected = referenceLoudness ({ { 6.0, -20.0f, -20.0f } }, false) - clicks;
+    EXPECT_NEAR (section.gainDb.load(), expected, 0.05);
+    EXPECT_NEAR (section.selfLufs.load(), clicks, 0.05);
+    std::cout << "  clicks " << clicks << " LUFS, gain " << section.gainDb.load() << " dB, expected " << expected << "\n";
+}
