@@ -335,6 +335,31 @@ TEST_F (SilenceTest, AnInstRunOfSilenceKeepsTheLengthOfTheKeptHistory)
     const auto restored = loaded.getInstLearnHistorySnapshot();
     EXPECT_EQ (restored.selfSeries, first.selfSeries);
     EXPECT_NEAR (restored.lengthSeconds, 8.0f, 0.1f);
+
+    // The editor's way: a start empties the history after an undo step;
+    // Undo during the (silent) run brings the 8 s result back, and the run's
+    // end keeps it with its own length.
+    inst.pushUndoSnapshot();
+    {
+        const std::lock_guard<std::mutex> lock (inst.analysisMutex);
+        inst.instAnalysisSeconds.store (0.0f);
+        inst.instHistory.clear();
+    }
+    inst.instFrozen.store (false);
+    inst.instStartCounter.fetch_add (1);
+    inst.instMeasuring.store (true);
+    s.instLevelDb = silent;
+    s.run (samplesOf (1.0) / block);
+    inst.undo();
+    s.run (samplesOf (1.0) / block);
+    inst.instMeasuring.store (false);
+    inst.instStopCounter.fetch_add (1);
+    s.run (2);
+
+    const auto afterUndo = inst.getInstLearnHistorySnapshot();
+    ASSERT_TRUE (afterUndo.valid);
+    EXPECT_EQ (afterUndo.selfSeries, first.selfSeries);
+    EXPECT_NEAR (afterUndo.lengthSeconds, 8.0f, 0.1f);
 }
 
 TEST_F (SilenceTest, TrimAndLearnHistoryStayTrueToTime)
