@@ -725,3 +725,26 @@ TEST_F (SilenceTest, AVocalOfSingleSamplesBetweenSilenceGetsTheGainOfItsClicks)
     EXPECT_NEAR (section.selfLufs.load(), clicks, 0.05);
     std::cout << "  clicks " << clicks << " LUFS, gain " << section.gainDb.load() << " dB, expected " << expected << "\n";
 }
+
+// In the RMS modes a quiet rerun after a full-scale run measures only itself:
+// steady sines 20 dB apart give exactly 20 dB, whatever the first run left in
+// the filters. Custom weighting is the same on both sides, so it cancels.
+TEST_F (SilenceTest, AQuietRerunInTheRmsModesMeasuresOnlyItself)
+{
+    for (int mode : { 1, 2 })
+    {
+        SCOPED_TRACE ("mode " + std::to_string (mode));
+        Session s (1, rate, block);
+        s.vocal().measMode.store (mode);
+        measure (s, { { 2.0, 0.0f, 0.0f } });
+        ASSERT_TRUE (s.vocal().sections[0].frozen.load());
+
+        measure (s, { { 3.0, -50.0f, -30.0f } });
+        const auto& section = s.vocal().sections[0];
+        ASSERT_TRUE (section.frozen.load());
+        EXPECT_NEAR (section.gainDb.load(), 20.0f, 0.02f);
+        EXPECT_NEAR (outputGainDb (s), 20.0, 0.05);
+        std::cout << "  mode " << mode << ": " << section.gainDb.load() << " dB (VOCAL " << section.selfLufs.load()
+                  << ", INST " << section.partnerLufs.load() << ")\n";
+    }
+}
