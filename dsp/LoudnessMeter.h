@@ -83,7 +83,10 @@ private:
     static constexpr int histogramBins = 800;
     static constexpr int chunkSize = 256;
 
-    static constexpr int gatingBins = 8000;
+    // 0.01 LU bins from -70 LUFS up to +390 LUFS: above every level a block
+    // can have (its per-sample energies are float32), so no block is ever
+    // clamped into the top bin, however hot the input.
+    static constexpr int gatingBins = 46000;
     static constexpr double gatingBinWidth = 0.01;
 
     void emitBlock();

@@ -356,7 +356,17 @@ void QuorvaneProcessor::finishInstStop()
         // A run of nothing but digital silence measured nothing: the
         // previous result stays, as for a run without any block.
         if (! recorded.empty() && instMeter.hasRecordedSignal())
+        {
             instHistory = recorded;
+        }
+        else if (! instHistory.empty())
+        {
+            // The run counted its own time while it lasted; the history
+            // that stays is an earlier run's and spans its own blocks
+            // (400 ms, then one every 100 ms), so the chart keeps its
+            // time axis.
+            instAnalysisSeconds.store ((float) ((double) (instHistory.size() - 1) * 0.1 + 0.4));
+        }
 
         if (! instHistory.empty())
         {

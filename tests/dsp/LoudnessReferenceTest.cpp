@@ -246,3 +246,86 @@ TEST (LiveIntegrated, WithinATenthOfALUOfTheExactGatedValue)
 
     std::cout << "max |live - exact| = " << std::fixed << std::setprecision (5) << worst << " LU" << std::endl;
 }
+
+namespace
+{
+    void addSilence (Signal& s, double seconds)
+    {
+        const auto n = (size_t) std::lround (seconds * s.sampleRate);
+        for (auto& ch : s.channels)
+            ch.insert (ch.end(), n, 0.0f);
+    }
+
+    // One sample of the given value at the start of every second, zeros between.
+    void addClicks (Signal& s, double seconds, float value)
+    {
+        const auto n = (size_t) std::lround (seconds * s.sampleRate);
+        for (auto& ch : s.channels)
+            for (size_t i = 0; i < n; ++i)
+                ch.push_back (i % (size_t) s.sampleRate == 0 ? value : 0.0f);
+    }
+
+    // The live integrated value as the processor runs it: no block list, the
+    // fine gating histogram.
+    double liveLoudness (const Signal& s, int blockSize)
+    {
+        LoudnessMeter live;
+        live.prepare (s.sampleRate, 2, 0.4);
+        live.setFramesEnabled (false);
+        live.setRecordBlocks (false);
+        live.setGatingHistogram (true);
+        feed (live, s, blockSize);
+        return live.getIntegratedLUFS();
+    }
+}
+
+// The live integrated value against libebur128 at the edges of its range:
+// floating-point input far above full scale (the relative gate then lies
+// above +10 LUFS), tiny signals next to digital silence, single clicks,
+// silence on the hop grid, the bottom of the absolute gate; at several
+// sample rates and odd host block sizes.
+TEST (LiveIntegrated, EdgesOfTheLevelRangeAgainstLibebur128)
+{
+    const std::vector<Material> signals {
+        { "+30 then -5 dBFS",  [] (Signal& s) { addTone (s, 3.0, 1000.0, 30.0); addTone (s, 3.0, 1000.0, -5.0); } },
+        { "+25 then +12 dBFS", [] (Signal& s) { addTone (s, 3.0, 1000.0, 25.0); addTone (s, 3.0, 1000.0, 12.0); } },
+        { "+15 then +2 dBFS",  [] (Signal& s) { addTone (s, 3.0, 1000.0, 15.0); addTone (s, 3.0, 1000.0, 2.0); } },
+        { "+60 then +45 dBFS", [] (Signal& s) { addTone (s, 2.0, 1000.0, 60.0); addTone (s, 2.0, 1000.0, 45.0); } },
+        { "+40 dBFS",          [] (Signal& s) { addTone (s, 3.0, 1000.0, 40.0); } },
+        { "-200 dBFS, digital silence, -20 dBFS",
+          [] (Signal& s) { addTone (s, 2.0, 1000.0, -200.0); addSilence (s, 1.0); addTone (s, 2.0, 1000.0, -20.0); } },
+        { "one click per second", [] (Signal& s) { addClicks (s, 10.0, 0.5f); } },
+        { "-69 dBFS",          [] (Signal& s) { addTone (s, 3.0, 1000.0, -69.0); } },
+        { "0.4 s tones, 0.1 s silence",
+          [] (Signal& s) { for (int k = 0; k < 8; ++k) { addTone (s, 0.4, 1000.0, -20.0 - k); addSilence (s, 0.1); } } },
+        { "full scale, then 20 s at -25 dBFS", [] (Signal& s) { addTone (s, 1.0, 1000.0, 0.0); addTone (s, 20.0, 1000.0, -25.0); } },
+    };
+
+    double worst = 0.0;
+
+    for (double fs : { 44100.0, 88200.0, 96000.0, 192000.0 })
+    {
+        for (const auto& mat : signals)
+        {
+            auto s = makeSignal (fs, 2);
+            mat.build (s);
+
+            // One-sample blocks at one rate only: they take long.
+            for (int bs : { 1, 7, 4097 })
+            {
+                if (bs == 1 && fs != 44100.0)
+                    continue;
+
+                SCOPED_TRACE (mat.name + " at " + std::to_string ((int) fs) + " Hz, blocks of " + std::to_string (bs));
+                const auto ref = referenceLoudness (s, bs);
+                const auto live = liveLoudness (s, bs);
+                ASSERT_TRUE (std::isfinite (ref));
+                EXPECT_NEAR (live, ref, 0.1);
+                EXPECT_NEAR (ourLoudness (s, bs), ref, 0.1);
+                worst = std::max (worst, std::abs (live - ref));
+            }
+        }
+    }
+
+    std::cout << "max |live - libebur128| = " << std::fixed << std::setprecision (4) << worst << " LU" << std::endl;
+}

@@ -5,6 +5,7 @@
 #include "dsp/LoudnessMeter.h"
 #include "dsp/RecordList.h"
 
+#include <atomic>
 #include <chrono>
 #include <thread>
 
@@ -92,4 +93,71 @@ TEST (RecordList, AppendingWhileTheGrowthThreadRuns)
     ASSERT_EQ (list.size(), total);
     for (size_t i = 0; i < total; i += 997)
         ASSERT_EQ (list[i], (double) i);
+}
+
+// A list at its last chunk: further entries are dropped, what it holds stays
+// in order, the growth thread is asked for nothing more, and after clear it
+// records again into the storage it has.
+TEST (RecordList, AtItsChunkCapDropsFurtherEntriesAndKeepsTheRest)
+{
+    constexpr auto cap = List::chunkSize * List::maxChunks;
+    List list;
+
+    for (size_t i = 0; i < cap + 1000; ++i)
+    {
+        list.push_back ((double) i);
+
+        if ((i & (chunk - 1)) == 0)
+            RecordListGrowth::growAllNow();
+    }
+
+    ASSERT_EQ (list.size(), cap);
+    EXPECT_EQ (list.capacity(), cap);
+    EXPECT_EQ (list.back(), (double) (cap - 1));
+    EXPECT_EQ (list[cap / 2], (double) (cap / 2));
+
+    list.clear();
+    for (size_t i = 0; i < 3 * chunk; ++i)
+        list.push_back (-(double) i);
+    EXPECT_EQ (list.size(), 3 * chunk);
+    EXPECT_EQ (list.back(), -(double) (3 * chunk - 1));
+    EXPECT_EQ (list.capacity(), cap);
+}
+
+// Lists made, filled past a chunk and destroyed on several threads at once,
+// as plug-in instances come and go while others record: the growth thread
+// stops whenever the last list goes and starts again with the next one, and
+// every list keeps what was appended to it.
+TEST (RecordList, ListsComingAndGoingOnSeveralThreads)
+{
+    std::atomic<int> wrong { 0 };
+    std::vector<std::thread> threads;
+
+    for (int t = 0; t < 6; ++t)
+    {
+        threads.emplace_back ([&wrong, t]
+        {
+            for (int round = 0; round < 12; ++round)
+            {
+                LoudnessMeter meter;   // two more lists coming and going
+                List list;
+
+                const auto n = chunk + chunk / 2 + (size_t) (t * 37 + round);
+                for (size_t i = 0; i < n; ++i)
+                {
+                    list.push_back ((double) i);
+                    if ((i & 1023) == 0)
+                        std::this_thread::yield();
+                }
+
+                if (list.size() != n || list.back() != (double) (n - 1) || list[chunk] != (double) chunk)
+                    ++wrong;
+            }
+        });
+    }
+
+    for (auto& t : threads)
+        t.join();
+
+    EXPECT_EQ (wrong.load(), 0);
 }

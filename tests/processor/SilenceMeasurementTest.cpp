@@ -296,6 +296,72 @@ TEST_F (SilenceTest, AnInstMeasurementOfSilenceKeepsThePreviousResult)
     }
 }
 
+TEST_F (SilenceTest, AnInstRunOfSilenceKeepsTheLengthOfTheKeptHistory)
+{
+    // An 8 s INST run (77 gating blocks: the first ends at 0.4 s, then one
+    // every 100 ms), then a 2 s run of digital silence, which keeps the first
+    // result. The kept history is drawn over its own 8 s, here and in a
+    // state saved and loaded afterwards, not over the 2 s of the silent run.
+    Session s (1, rate, block);
+    auto& inst = *s.inst;
+    const auto runInst = [&] (float level, double seconds)
+    {
+        inst.instMeasuring.store (true);
+        inst.instStartCounter.fetch_add (1);
+        s.instLevelDb = level;
+        s.run (samplesOf (seconds) / block);
+        inst.instMeasuring.store (false);
+        inst.instStopCounter.fetch_add (1);
+        s.run (2);
+        s.instLevelDb = -20.0f;
+    };
+
+    runInst (-12.0f, 8.0);
+    const auto first = inst.getInstLearnHistorySnapshot();
+    ASSERT_TRUE (first.valid);
+    ASSERT_EQ (first.selfSeries.size(), 77u);
+    EXPECT_NEAR (first.lengthSeconds, 8.0f, 1.0e-4f);
+
+    runInst (silent, 2.0);
+    const auto kept = inst.getInstLearnHistorySnapshot();
+    ASSERT_TRUE (kept.valid);
+    EXPECT_EQ (kept.selfSeries, first.selfSeries);
+    EXPECT_NEAR (kept.lengthSeconds, 8.0f, 0.1f);
+
+    juce::MemoryBlock state;
+    inst.getStateInformation (state);
+    QuorvaneProcessor loaded;
+    loaded.setStateInformation (state.getData(), (int) state.getSize());
+    const auto restored = loaded.getInstLearnHistorySnapshot();
+    EXPECT_EQ (restored.selfSeries, first.selfSeries);
+    EXPECT_NEAR (restored.lengthSeconds, 8.0f, 0.1f);
+
+    // The editor's way: a start empties the history after an undo step;
+    // Undo during the (silent) run brings the 8 s result back, and the run's
+    // end keeps it with its own length.
+    inst.pushUndoSnapshot();
+    {
+        const std::lock_guard<std::mutex> lock (inst.analysisMutex);
+        inst.instAnalysisSeconds.store (0.0f);
+        inst.instHistory.clear();
+    }
+    inst.instFrozen.store (false);
+    inst.instStartCounter.fetch_add (1);
+    inst.instMeasuring.store (true);
+    s.instLevelDb = silent;
+    s.run (samplesOf (1.0) / block);
+    inst.undo();
+    s.run (samplesOf (1.0) / block);
+    inst.instMeasuring.store (false);
+    inst.instStopCounter.fetch_add (1);
+    s.run (2);
+
+    const auto afterUndo = inst.getInstLearnHistorySnapshot();
+    ASSERT_TRUE (afterUndo.valid);
+    EXPECT_EQ (afterUndo.selfSeries, first.selfSeries);
+    EXPECT_NEAR (afterUndo.lengthSeconds, 8.0f, 0.1f);
+}
+
 TEST_F (SilenceTest, TrimAndLearnHistoryStayTrueToTime)
 {
     // 4 s run: the vocal enters at 2.0 s. Gating blocks end every 100 ms from
@@ -454,4 +520,231 @@ TEST_F (SilenceTest, AStateSavedByTheEarlierBuildLoadsUnchanged)
     measureFixtureSections (fresh);
     EXPECT_NEAR (fresh.vocal().sections[1].gainDb.load(), fixtureGainB, 1.0e-4f);
     EXPECT_NEAR (fresh.vocal().sections[0].gainDb.load(), 6.339f, 0.01f);
+}
+
+namespace
+{
+/** libebur128's integrated loudness of the 1 kHz sine the harness writes,
+    with the given level per stretch, at any rate. */
+double referenceOf (const std::vector<std::pair<double, float>>& stretches, double fs, int blockSize);
+
+/** One side's stretches of a run, laid out in host blocks as the run has them. */
+std::vector<std::pair<double, float>> sideOf (const std::vector<Segment>& segments, bool vocal)
+{
+    std::vector<std::pair<double, float>> out;
+    for (const auto& seg : segments)
+        out.emplace_back (seg.seconds, vocal ? seg.vocalDb : seg.instDb);
+    return out;
+}
+
+double referenceOf (const std::vector<std::pair<double, float>>& stretches, double fs, int blockSize)
+{
+    auto* st = ebur128_init (2, (unsigned long) fs, EBUR128_MODE_I);
+    std::vector<float> interleaved ((size_t) blockSize * 2);
+    juce::AudioBuffer<float> buffer (2, blockSize);
+    std::int64_t pos = 0;
+
+    for (const auto& [seconds, db] : stretches)
+        for (int b = 0; b < (int) std::ceil (seconds * fs / blockSize); ++b, pos += blockSize)
+        {
+            fillSine (buffer, pos, fs, db);
+            for (int i = 0; i < blockSize; ++i)
+                for (int c = 0; c < 2; ++c)
+                    interleaved[(size_t) i * 2 + (size_t) c] = buffer.getSample (c, i);
+            ebur128_add_frames_float (st, interleaved.data(), (size_t) blockSize);
+        }
+
+    double out = -HUGE_VAL;
+    ebur128_loudness_global (st, &out);
+    ebur128_destroy (&st);
+    return out;
+}
+}
+
+// Sections measured one after another at other rates and odd host block
+// sizes: A with the vocal entering late, B steady, then A again quiet after
+// its loud first run. Each result is its own run's, the vocal's silence keeps
+// its place in time; expected gains from libebur128 on the same signals.
+TEST_F (SilenceTest, SectionsMeasuredInTurnAtOtherRatesAndBlockSizes)
+{
+    struct Config { double fs; int blockSize; };
+    const Config configs[] = { { 44100.0, 7 }, { 88200.0, 4097 }, { 96000.0, 1000 }, { 192000.0, 4097 }, { 44100.0, 1 } };
+
+    for (const auto& cfg : configs)
+    {
+        SCOPED_TRACE (std::to_string ((int) cfg.fs) + " Hz, blocks of " + std::to_string (cfg.blockSize));
+        Session s (1, cfg.fs, cfg.blockSize);
+        auto& v = s.vocal();
+        s.run (5);
+
+        const auto runSection = [&] (int section, const std::vector<Segment>& segments)
+        {
+            setParam (v, ids::section, (float) section);
+            setParam (*s.inst, ids::section, (float) section);
+            s.run (s.blocksFor (0.2)); // a section change holds after 120 ms
+            startMeasuring (v, section);
+            for (const auto& seg : segments)
+            {
+                s.vocalLevelDb = seg.vocalDb;
+                s.instLevelDb = seg.instDb;
+                s.run (s.blocksFor (seg.seconds));
+            }
+            s.vocalLevelDb = -26.0f;
+            s.instLevelDb = -20.0f;
+            s.stopAndSettle (v);
+        };
+
+        // A: the vocal enters after 2 s; the Inst's -10 dB stretch lies where
+        // no block holds any vocal.
+        const std::vector<Segment> lateEntry { { 1.5, silent, -10 }, { 0.5, silent, -20 }, { 2.0, -26, -20 } };
+        runSection (0, lateEntry);
+        const auto expectedA = referenceOf ({ { 4.0, -20.0f } }, cfg.fs, cfg.blockSize)
+                             - referenceOf (sideOf (lateEntry, true), cfg.fs, cfg.blockSize);
+        ASSERT_TRUE (v.sections[0].frozen.load());
+        EXPECT_NEAR (v.sections[0].gainDb.load(), expectedA, 0.01);
+
+        // B: steady, 12 dB apart.
+        runSection (1, { { 3.0, -32, -20 } });
+        ASSERT_TRUE (v.sections[1].frozen.load());
+        EXPECT_NEAR (v.sections[1].gainDb.load(), 12.0, 0.01);
+
+        // A again, after its loud first run: a quiet vocal with a gap, the
+        // Inst loud only where no block holds any vocal (more than 400 ms
+        // into the gap), so the INST level is its steady -30 dB.
+        const std::vector<Segment> quietWithGap { { 1.0, -50, -30 }, { 0.5, silent, -30 }, { 1.5, silent, -5 },
+                                                  { 0.5, silent, -30 }, { 1.5, -50, -30 } };
+        runSection (0, quietWithGap);
+        const auto expectedQuiet = referenceOf ({ { 5.0, -30.0f } }, cfg.fs, cfg.blockSize)
+                                 - referenceOf (sideOf (quietWithGap, true), cfg.fs, cfg.blockSize);
+        ASSERT_TRUE (v.sections[0].frozen.load());
+        EXPECT_NEAR (v.sections[0].gainDb.load(), expectedQuiet, 0.01) << "quiet rerun of A";
+        EXPECT_NEAR (v.sections[1].gainDb.load(), 12.0, 0.01) << "B untouched";
+        std::cout << "  " << (int) cfg.fs << "/" << cfg.blockSize << ": A first " << expectedA << " expected, rerun "
+                  << v.sections[0].gainDb.load() << " (expected " << expectedQuiet << "), B " << v.sections[1].gainDb.load() << "\n";
+    }
+}
+
+// A section whose lists hold silent blocks (the vocal enters after 2 s) is
+// saved and loaded into a fresh Vocal: both lists come back entry for entry,
+// zeros in place, with the same trim, gain and chart.
+TEST_F (SilenceTest, ListsWithSilentBlocksRoundTripThroughTheState)
+{
+    Session s (1, rate, block);
+    measure (s, { { 1.5, silent, -10 }, { 0.5, silent, -20 }, { 2.0, -26, -20 } });
+    auto& v = s.vocal();
+    auto& section = v.sections[0];
+    ASSERT_TRUE (section.frozen.load());
+
+    {
+        const std::lock_guard<std::mutex> lock (v.analysisMutex);
+        section.trimStart = 0.3f;   // starts inside the vocal's silence
+        section.trimEnd = 0.95f;
+        ASSERT_TRUE (v.recomputeSectionFromTrim (0));
+    }
+
+    const auto zeros = std::count (section.selfHistory.begin(), section.selfHistory.end(), 0.0);
+    EXPECT_EQ (zeros, 17); // the blocks ending at 0.4 .. 2.0 s hold no vocal at all
+
+    juce::MemoryBlock state;
+    v.getStateInformation (state);
+    QuorvaneProcessor loaded;
+    loaded.setStateInformation (state.getData(), (int) state.getSize());
+    const auto& back = loaded.sections[0];
+
+    EXPECT_EQ (back.selfHistory, section.selfHistory);
+    EXPECT_EQ (back.partnerHistory, section.partnerHistory);
+    EXPECT_FLOAT_EQ (back.trimStart.load(), 0.3f);
+    EXPECT_FLOAT_EQ (back.trimEnd.load(), 0.95f);
+    EXPECT_FLOAT_EQ (back.gainDb.load(), section.gainDb.load());
+
+    const auto a = v.getLearnHistorySnapshot (0);
+    const auto b = loaded.getLearnHistorySnapshot (0);
+    EXPECT_EQ (a.selfSeries, b.selfSeries);
+    EXPECT_EQ (a.partnerSeries, b.partnerSeries);
+    EXPECT_EQ (a.belowGate, b.belowGate);
+    EXPECT_FLOAT_EQ (a.lengthSeconds, b.lengthSeconds);
+
+    // Trimmed again after loading, it gives what the original gives.
+    for (auto* p : { &v, &loaded })
+    {
+        const std::lock_guard<std::mutex> lock (p->analysisMutex);
+        p->sections[0].trimStart = 0.45f;
+        p->sections[0].trimEnd = 0.6f;
+        ASSERT_TRUE (p->recomputeSectionFromTrim (0));
+    }
+    EXPECT_FLOAT_EQ (back.gainDb.load(), section.gainDb.load());
+    std::cout << "  zeros " << zeros << ", gain 0.3..0.95 / 0.45..0.6: " << section.gainDb.load() << " dB\n";
+}
+
+// The vocal is one full-scale-ish sample per second with digital silence
+// between (a click track left on, a stray sample): not silence, so the run
+// gives a result, and the blocks that hold a click are the ones that pass.
+// The Inst is a steady sine, so the INST level over any set of blocks is its
+// own level: the gain is libebur128's Inst loudness minus its click loudness.
+TEST_F (SilenceTest, AVocalOfSingleSamplesBetweenSilenceGetsTheGainOfItsClicks)
+{
+    Session s (1, rate, block);
+    auto& v = s.vocal();
+    s.run (5);
+    startMeasuring (v, 0);
+
+    auto* st = ebur128_init (2, (unsigned long) rate, EBUR128_MODE_I);
+    juce::AudioBuffer<float> buffer (2, block);
+    juce::MidiBuffer midi;
+    std::vector<float> interleaved ((size_t) block * 2);
+    const int blocks = (int) (6.0 * rate / block);
+
+    for (int b = 0; b < blocks; ++b)
+    {
+        buffer.clear();
+        for (int i = 0; i < block; ++i)
+            if ((b * block + i) % (int) rate == (int) rate / 3)
+                for (int c = 0; c < 2; ++c)
+                    buffer.setSample (c, i, 0.5f);
+
+        for (int i = 0; i < block; ++i)
+            for (int c = 0; c < 2; ++c)
+                interleaved[(size_t) i * 2 + (size_t) c] = buffer.getSample (c, i);
+        ebur128_add_frames_float (st, interleaved.data(), (size_t) block);
+
+        v.processBlock (buffer, midi);
+        fillSine (buffer, s.samplePosition, rate, -20.0f);
+        s.inst->processBlock (buffer, midi);
+        s.advance();
+    }
+
+    double clicks = 0.0;
+    ebur128_loudness_global (st, &clicks);
+    ebur128_destroy (&st);
+    s.stopAndSettle (v);
+
+    const auto& section = v.sections[0];
+    ASSERT_TRUE (section.frozen.load());
+    const auto expected = referenceLoudness ({ { 6.0, -20.0f, -20.0f } }, false) - clicks;
+    EXPECT_NEAR (section.gainDb.load(), expected, 0.05);
+    EXPECT_NEAR (section.selfLufs.load(), clicks, 0.05);
+    std::cout << "  clicks " << clicks << " LUFS, gain " << section.gainDb.load() << " dB, expected " << expected << "\n";
+}
+
+// In the RMS modes a quiet rerun after a full-scale run measures only itself:
+// steady sines 20 dB apart give exactly 20 dB, whatever the first run left in
+// the filters. Custom weighting is the same on both sides, so it cancels.
+TEST_F (SilenceTest, AQuietRerunInTheRmsModesMeasuresOnlyItself)
+{
+    for (int mode : { 1, 2 })
+    {
+        SCOPED_TRACE ("mode " + std::to_string (mode));
+        Session s (1, rate, block);
+        s.vocal().measMode.store (mode);
+        measure (s, { { 2.0, 0.0f, 0.0f } });
+        ASSERT_TRUE (s.vocal().sections[0].frozen.load());
+
+        measure (s, { { 3.0, -50.0f, -30.0f } });
+        const auto& section = s.vocal().sections[0];
+        ASSERT_TRUE (section.frozen.load());
+        EXPECT_NEAR (section.gainDb.load(), 20.0f, 0.02f);
+        EXPECT_NEAR (outputGainDb (s), 20.0, 0.05);
+        std::cout << "  mode " << mode << ": " << section.gainDb.load() << " dB (VOCAL " << section.selfLufs.load()
+                  << ", INST " << section.partnerLufs.load() << ")\n";
+    }
 }
