@@ -320,8 +320,8 @@ TEST_F (EditorWindow, DraggingTheCornerGripWithTheMouseZoomsTheWindow)
     // The release stores the zoom in the settings file.
     auto storedZoom = []
     {
-        auto& settings = *AppSettings::get().properties.getUserSettings();
-        settings.reload();
+        // The bundle writes the file from its own copy of the store: read it afresh.
+        SettingsFile settings (AppSettings::settingsFileLocation(), {});
         return settings.getDoubleValue ("editorZoom", 0.0);
     };
     pumpUntil ([&] { return std::abs (storedZoom() - 1.065) < 1.0e-4; }, 3000);
