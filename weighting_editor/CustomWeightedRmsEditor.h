@@ -295,6 +295,7 @@ private:
     void initKnobColumns();
     void configureControls();
     void applyCaptions();
+    void applyNameFieldFont();
     void applyTooltips (const qvn::uiText::CwrmsTooltips&);
     void derivePresetSelection();
     void clearPresetSelection();

@@ -13,7 +13,7 @@ juce::String utf8 (const char* s) { return juce::String::fromUTF8 (s); }
 
 juce::String pick (int lang, const char* en, const char* ja)
 {
-    return lang == 1 ? utf8 (ja) : juce::String (en);
+    return utf8 (lang == 1 ? ja : en);
 }
 } // namespace
 
@@ -189,7 +189,11 @@ void CustomWeightedRmsEditor::initKnobColumns()
 
 void CustomWeightedRmsEditor::configureControls()
 {
-    nameField.onTextChange = [this] { updateSaveAvailability(); };
+    nameField.onTextChange = [this]
+    {
+        applyNameFieldFont();
+        updateSaveAvailability();
+    };
     nameField.onReturnKey = [this] { updateSaveAvailability(); };
     updateSaveAvailability();
 
@@ -255,6 +259,7 @@ void CustomWeightedRmsEditor::applyCaptions()
     cancelButton.setButtonText (pick (l, "Cancel", "キャンセル"));
     applyButton.setButtonText (pick (l, "Apply", "適用"));
     nameField.setTextToShowWhenEmpty (pick (l, "name…", "名前…"), juce::Colour (0xff5e6a63));
+    applyNameFieldFont();
 
     freqCell.title = pick (l, "FREQ", "周波数");
     gainCell.title = pick (l, "GAIN", "ゲイン");
@@ -308,4 +313,16 @@ void CustomWeightedRmsEditor::derivePresetSelection()
     for (size_t i = 0; i < userChips.size(); ++i)
         userChips[i]->setToggleState (presetSelection == 100 + (int) i, juce::dontSendNotification);
     deleteButton.setEnabled (presetSelection >= 100);
+}
+
+void CustomWeightedRmsEditor::applyNameFieldFont()
+{
+    // The field draws its text and placeholder in one face without fallback:
+    // D-DIN has no kana or kanji, so Japanese text takes IBM Plex Sans JP.
+    const bool japanese = isJapanese() || FlatLookAndFeel::needsJapaneseFace (nameField.getText());
+    const auto font = japanese ? FlatLookAndFeel::jpFont (12.0f) : FlatLookAndFeel::dinFont (12.0f);
+    if (nameField.getFont().getTypefacePtr() == font.getTypefacePtr())
+        return;
+    nameField.setFont (font);
+    nameField.applyFontToAllText (font);
 }
