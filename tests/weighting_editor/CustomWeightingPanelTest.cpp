@@ -562,3 +562,67 @@ TEST_F (PanelTest, KnobMovesWhileTypingKeepTheTypedText)
     EXPECT_EQ (panel.workingCopy.slots[3].gainDb, 5.0);
     EXPECT_EQ (panel.gainCell.valueField.getText(), "5.0");
 }
+
+//==============================================================================
+// The panel's looks: fills by state, the band colour property and the
+// disabled factor of 0.45 (alpha 0x73 on a fixed colour).
+TEST (PanelLooks, FillsByStateBandColourAndDisabledAlpha)
+{
+    juce::ScopedJuceInitialiser_GUI gui;
+    CustomWeightedRmsEditor::TypeButtonLF typeLook;
+    CustomWeightedRmsEditor::ChipLF chipLook;
+    CustomWeightedRmsEditor::PanelButtonLF applyLook (0), secondaryLook (1), saveLook (2);
+
+    const struct
+    {
+        const char* what;
+        juce::LookAndFeel* look;
+        bool toggled, enabled;
+        juce::int64 bandColour;   // 0: no property
+        juce::uint32 fill;        // ARGB at the inner left edge
+    } table[] = {
+        { "Save",                       &saveLook,      false, true,  0, 0xff2a322c },
+        { "Save disabled",              &saveLook,      false, false, 0, 0x732a322c },
+        { "Apply",                      &applyLook,     false, true,  0, 0xff3ecf82 },
+        { "Apply disabled",             &applyLook,     false, false, 0, 0x733ecf82 },
+        { "Delete: outline only",       &secondaryLook, false, false, 0, 0x00000000 },
+        { "chip",                       &chipLook,      false, true,  0, 0xff1b2225 },
+        { "chip disabled: the same",    &chipLook,      false, false, 0, 0xff1b2225 },
+        { "lit chip",                   &chipLook,      true,  true,  0, 0x1f7cf2c8 },
+        { "type button",                &typeLook,      false, true,  0xffe0922f, 0xff2a322c },
+        { "type button disabled",       &typeLook,      false, false, 0xffe0922f, 0x732a322c },
+        { "lit type button, band 4",    &typeLook,      true,  true,  0xffe0922f, 0x1fe0922f },
+        { "lit, bypassed band",         &typeLook,      true,  false, 0xffe0922f, 0x0ee0922f },
+        { "lit, no property: accent",   &typeLook,      true,  true,  0, 0x1f7cf2c8 },
+    };
+
+    for (const auto& row : table)
+    {
+        SCOPED_TRACE (row.what);
+        juce::TextButton b ("Caption");
+        b.setLookAndFeel (row.look);
+        b.setBounds (0, 0, 120, 28);
+        b.setToggleState (row.toggled, juce::dontSendNotification);
+        b.setEnabled (row.enabled);
+        if (row.bandColour != 0)
+            b.getProperties().set ("bandColour", row.bandColour);
+
+        juce::Image image (juce::Image::ARGB, 120, 28, true);
+        {
+            juce::Graphics g (image);
+            b.paintEntireComponent (g, false);
+        }
+        const auto px = image.getPixelAt (4, 14);
+        const juce::Colour want (row.fill);
+        EXPECT_NEAR (px.getAlpha(), want.getAlpha(), 1);
+        if (want.getAlpha() > 0)
+        {
+            // The image stores premultiplied colour: a faint fill keeps its hue only roughly.
+            const int tolerance = juce::jmax (3, 2 * 255 / (int) want.getAlpha());
+            EXPECT_NEAR (px.getRed(), want.getRed(), tolerance);
+            EXPECT_NEAR (px.getGreen(), want.getGreen(), tolerance);
+            EXPECT_NEAR (px.getBlue(), want.getBlue(), tolerance);
+        }
+        b.setLookAndFeel (nullptr);
+    }
+}
