@@ -89,11 +89,12 @@ public:
                            text ("Apply", "適用"), [] {});
         }
 
-        // The panel's frame and the selected band row in its band colour.
-        probe ({ "panel frame", Probe::colour, { panel.frameBounds.getX() + 8, panel.frameBounds.getY() + 60, 2, 2 },
-                 qvn::cwrms::kPanelCol });
+        // The panel's frame and the selected band row in its band colour
+        // (under the confirmation card both are dimmed by its backdrop).
         if (scene != Scene::confirmCard)
         {
+            probe ({ "panel frame", Probe::colour, { panel.frameBounds.getX() + 8, panel.frameBounds.getY() + 60, 2, 2 },
+                     qvn::cwrms::kPanelCol });
             auto& row = *panel.bandRows[(size_t) panel.selectedBand];
             const auto fill = scene == Scene::bypassedBand
                                 ? FlatUI::bandColour (panel.selectedBand).withMultipliedBrightness (0.4f).withMultipliedSaturation (0.7f)
