@@ -626,3 +626,24 @@ TEST (PanelLooks, FillsByStateBandColourAndDisabledAlpha)
         b.setLookAndFeel (nullptr);
     }
 }
+
+//==============================================================================
+// The window closes while the panel shows its card: the pending apply never
+// runs and nothing is left behind.
+TEST_F (PanelTest, WindowClosesWithTheCardOpen)
+{
+    leaveCustomResults (own());
+    auto& panel = open();
+    click (*panel.bandRows[3]);
+    click (panel.bandRows[3]->powerSwitch);
+    click (panel.applyButton);
+    ASSERT_TRUE (panel.confirmDialog.isVisible());
+
+    const auto depth = own().undoStack.size();
+    editor.reset();
+    qvn::ui2test::pump();
+    for (auto* p : s.all())
+        EXPECT_TRUE (appliedOf (*p) == CustomWeightedRmsSettings {});
+    EXPECT_EQ (own().undoStack.size(), depth);
+    EXPECT_TRUE (own().hasAnyCustomMeasurementResults());
+}
