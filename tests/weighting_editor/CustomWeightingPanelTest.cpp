@@ -373,6 +373,7 @@ TEST_F (PanelTest, AfterApplyEveryInstanceMeasuresWithTheNewWeighting)
     const double expected = CustomWeightingDesigner::magnitudeDb (CustomWeightingDesigner::design (wanted, 48000.0), 1000.0)
                           - CustomWeightingDesigner::magnitudeDb (CustomWeightingDesigner::design ({}, 48000.0), 1000.0);
     ASSERT_GT (std::abs (expected), 1.0) << "the new weighting must change the tone's level";
+    RecordProperty ("responseChangeAt1kHzDb", std::to_string (expected));
 
     s.run (s.blocksFor (4.0));
     const auto all = s.all();
@@ -380,7 +381,9 @@ TEST_F (PanelTest, AfterApplyEveryInstanceMeasuresWithTheNewWeighting)
     {
         SCOPED_TRACE (i == 0 ? "Inst" : "Vocal " + std::to_string (i));
         EXPECT_TRUE (appliedOf (*all[i]) == wanted);
-        EXPECT_NEAR (all[i]->ownSlot->liveCustomRms.load() - before[i], expected, 0.05);
+        const auto delta = all[i]->ownSlot->liveCustomRms.load() - before[i];
+        EXPECT_NEAR (delta, expected, 0.01);
+        RecordProperty ("levelChangeDb" + std::to_string (i), std::to_string (delta));
     }
 
     // A section measured now on the Vocal uses it on both sides: equal tones
