@@ -169,7 +169,8 @@ void CustomWeightedRmsEditor::confirm (const juce::String& title, const juce::St
 
     confirmDialog.setVisible (true);
     confirmDialog.toFront (true);
-    confirmDialog.grabKeyboardFocus();
+    if (confirmDialog.isShowing())
+        confirmDialog.grabKeyboardFocus();
 }
 
 void CustomWeightedRmsEditor::applyWorkingCopy()

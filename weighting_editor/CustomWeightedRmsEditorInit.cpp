@@ -243,7 +243,8 @@ void CustomWeightedRmsEditor::open (const qvn::uiText::CwrmsTooltips& tips)
 
     setVisible (true);
     toFront (true);
-    grabKeyboardFocus();
+    if (isShowing())   // a window not on screen (yet) cannot take the focus
+        grabKeyboardFocus();
 }
 
 void CustomWeightedRmsEditor::applyCaptions()
