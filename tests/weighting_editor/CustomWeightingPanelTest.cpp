@@ -650,3 +650,43 @@ TEST_F (PanelTest, WindowClosesWithTheCardOpen)
     EXPECT_EQ (own().undoStack.size(), depth);
     EXPECT_TRUE (own().hasAnyCustomMeasurementResults());
 }
+
+//==============================================================================
+// The panel on its own, over a plain parent component: it covers the parent,
+// and a band switched on and applied reaches the linked instances.
+TEST_F (PanelTest, WorksStandaloneOverAnyParent)
+{
+    juce::Component host;
+    host.setBounds (0, 0, 1100, 700);
+    host.setVisible (true);
+    std::unique_ptr<CustomWeightedRmsEditor> holder;
+
+    auto& panel = CustomWeightedRmsEditor::openOver (host, holder, own());
+    EXPECT_EQ (panel.getParentComponent(), &host);
+    EXPECT_EQ (panel.getBounds(), host.getLocalBounds());
+    EXPECT_TRUE (panel.isVisible());
+
+    // Band 6 (Low Pass) on, its slope typed through the field.
+    clickAt (host, centreIn (host, *panel.bandRows[5]));
+    clickAt (host, centreIn (host, panel.bandRows[5]->powerSwitch));
+    auto* hit = clickAt (host, centreIn (host, panel.slopeCell.valueField), kLeft, true);
+    ASSERT_EQ (hit, &panel.slopeCell.valueField);
+    auto* ed = panel.slopeCell.valueField.getCurrentTextEditor();
+    ASSERT_NE (ed, nullptr);
+    ed->selectAll();
+    for (auto c : juce::String ("36"))
+        pressKey (*ed, (int) c, {}, c);
+    pressKey (*ed, juce::KeyPress::returnKey);
+    qvn::ui2test::pump();
+    EXPECT_EQ (panel.workingCopy.slots[5].slopeDbPerOct, 36.0);
+    EXPECT_TRUE (panel.workingCopy.slots[5].enabled);
+
+    clickAt (host, centreIn (host, panel.applyButton));
+    EXPECT_FALSE (panel.isVisible());
+    for (auto* p : s.all())
+    {
+        EXPECT_TRUE (appliedOf (*p).slots[5].enabled);
+        EXPECT_EQ (appliedOf (*p).slots[5].slopeDbPerOct, 36.0);
+    }
+    holder.reset();
+}
