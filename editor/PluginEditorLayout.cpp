@@ -649,12 +649,11 @@ void QuorvaneEditor::applyUserZoom (float z)
 {
     z = z < 0.5f ? 0.5f : juce::jmin (z, 2.0f);
     auto& store = AppSettings::get();
-    store.properties.getUserSettings()->setValue ("editorZoom", (double) z);
-    store.properties.getUserSettings()->saveIfNeeded();
+    store.setEditorZoom ((double) z);
 
     applyUserZoomLocal (z);
 
-    if (store.properties.getUserSettings()->getBoolValue ("zoomLinked", true))
+    if (store.zoomLinked())
         for (auto* other : liveEditors())
             if (other != this)
                 other->applyUserZoomLocal (z);

@@ -10,8 +10,15 @@ void clearSlotMeasurement (SectionSlot& slot) noexcept
     slot.customFrames.store (nullptr);
 }
 
+void LinkSlot::signalStop() noexcept
+{
+    stopEndsStart.store (startCounter.load());
+    stopCounter.fetch_add (1);
+}
+
 void LinkSlot::cancelByCounter() noexcept
 {
+    stopEndsStart.store (startCounter.load());
     auto s = stopCounter.load();
 
     for (;;)

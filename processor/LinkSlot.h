@@ -92,6 +92,7 @@ struct LinkSlot
     std::atomic<int> startCounter { 0 };
     std::atomic<int> stopCounter { 0 };
     std::atomic<int> cancelMarker { -1 };
+    std::atomic<int> stopEndsStart { 0 };   // the start count the last stop ends
     std::atomic<int> measuringSection { 0 };
     std::atomic<int> currentSection { 0 };
     std::atomic<float> liveIntegrated { -120.0f };
@@ -118,4 +119,16 @@ struct LinkSlot
         it by compare-and-swap.
     */
     void cancelByCounter() noexcept;
+
+    /** Ends the running section measurement as an ordinary stop: both sides
+        publish. The start it ends is recorded before the stop counter moves,
+        so a start and a stop that reach the audio threads together are
+        handled in the order they were made. */
+    void signalStop() noexcept;
 };
+
+/** Whether counter value a was moved to after b (wrap-safe). */
+inline bool counterIsAfter (int a, int b) noexcept
+{
+    return (int) ((unsigned) a - (unsigned) b) > 0;
+}

@@ -330,6 +330,12 @@ void QuorvaneProcessor::prepareToPlay (double sampleRate, int)
 {
     cancelRunningMeasurementsForRestart();
 
+    processCallThread.store (std::thread::id {});
+    samplesSinceAsyncUpdate = 0;
+
+    if (asyncUpdateDeferred.exchange (false))
+        triggerAsyncUpdate();
+
     {
         const std::lock_guard<std::mutex> lock (partnerMutex);
         preparedSampleRate = sampleRate;
@@ -413,10 +419,14 @@ void QuorvaneProcessor::prepareToPlay (double sampleRate, int)
     instMeter.resetGating();
 
     instMeterActive = false;
-    instGainDb = instMatchGain.load() + getInstOffsetDb();
+    // The gain starts where the current view state puts it, so a reactivation
+    // never ramps the instrumental from a gain it is not meant to have.
     instMeasuringLastBlock = instMeasuring.load();
+    instGainDb = instGainTargetDb (instMeasuringLastBlock);
+    instGainRamp = { GainRamp::linear (instGainDb), GainRamp::linear (instGainDb), 0, 0 };
 
     sectionGainDb = 0.0f;
+    sectionGainRamp = {};
     gainSection = -1;
     gainSectionWasMeasured = false;
 
@@ -456,7 +466,7 @@ void QuorvaneProcessor::parameterChanged (const juce::String& parameterID, float
             return;
 
         instOffsetChangePending.store (true);
-        triggerAsyncUpdate();
+        requestUpdateFromListener();
         return;
     }
 
@@ -480,9 +490,55 @@ void QuorvaneProcessor::parameterChanged (const juce::String& parameterID, float
         else
         {
             offsetChangedMask.fetch_or (bit);
-            triggerAsyncUpdate();
+            requestUpdateFromListener();
         }
     }
+}
+
+void QuorvaneProcessor::requestUpdateFromListener()
+{
+    // Host automation reaches the listener on the audio thread inside a
+    // process call, in every block while a lane moves. Posting there would
+    // take the framework's message-queue lock and make a system call per
+    // block; the request is kept and posted at most every 25 ms of audio by
+    // the end of the block (the flags and masks it serves are already set).
+    if (processCallThread.load() == std::this_thread::get_id())
+        asyncUpdateDeferred.store (true);
+    else
+        triggerAsyncUpdate();
+}
+
+void QuorvaneProcessor::postDeferredUpdate (int numSamples, bool playing)
+{
+    samplesSinceAsyncUpdate = (int) std::min<std::int64_t> ((std::int64_t) samplesSinceAsyncUpdate + std::max (numSamples, 0),
+                                                            1 << 30);
+    const auto interval = preparedSampleRate > 0.0 ? (int) (0.025 * preparedSampleRate) : 0;
+
+    if (asyncUpdateDeferred.load() && (samplesSinceAsyncUpdate >= interval || ! playing))
+    {
+        asyncUpdateDeferred.store (false);
+        samplesSinceAsyncUpdate = 0;
+        triggerAsyncUpdate();
+    }
+
+    processCallThread.store (std::thread::id {});
+}
+
+void QuorvaneProcessor::releaseResources()
+{
+    processCallThread.store (std::thread::id {});
+
+    if (asyncUpdateDeferred.exchange (false))
+        triggerAsyncUpdate();
+}
+
+void QuorvaneProcessor::processBlockBypassed (juce::AudioBuffer<float>& buffer, juce::MidiBuffer& midi)
+{
+    juce::AudioProcessor::processBlockBypassed (buffer, midi);
+    processCallThread.store (std::thread::id {});
+
+    if (asyncUpdateDeferred.exchange (false))
+        triggerAsyncUpdate();
 }
 
 void QuorvaneProcessor::handleAsyncUpdate()

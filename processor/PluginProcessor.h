@@ -10,10 +10,12 @@
 #include "processor/Vst3ControllerExtensions.h"
 
 #include <array>
+#include <cmath>
 #include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 /** True when resetting would change what a section slot holds. */
@@ -153,6 +155,37 @@ public:
         int requestHeldSamples = 0;
     };
 
+    /** A gain ramp that may run over several blocks: linear gains `from` ->
+        `to` over `length` samples beginning at `start`, counted from the first
+        sample of the next block to process (negative once it has begun,
+        beyond the block while it waits for a point at the block's end). */
+    struct GainRamp
+    {
+        float from = 1.0f;
+        float to = 1.0f;
+        int start = 0;
+        int length = 0;
+
+        /** Linear gain of a dB value: 0 at or below -100 dB, 1 when not finite. */
+        static float linear (float db) noexcept
+        {
+            const auto g = db > -100.0f ? std::pow (10.0f, db / 20.0f) : 0.0f;
+            return std::isfinite (g) ? g : 1.0f;
+        }
+
+        /** The linear gain the ramp gives at sample i of the coming block. */
+        float gainAt (int i) const noexcept
+        {
+            if (i < start)
+                return from;
+
+            if (i >= start + length || length <= 0)
+                return to;
+
+            return from + (float) (i - start) * (to - from) / (float) length;
+        }
+    };
+
     struct SectionPoint
     {
         int sampleOffset = 0;
@@ -193,7 +226,9 @@ public:
 
     const juce::String getName() const override { return "QUORVANE"; }
     void prepareToPlay (double sampleRate, int samplesPerBlock) override;
-    void releaseResources() override {}
+    void releaseResources() override;
+    void processBlockBypassed (juce::AudioBuffer<float>&, juce::MidiBuffer&) override;
+    using juce::AudioProcessor::processBlockBypassed;
     void processBlock (juce::AudioBuffer<float>&, juce::MidiBuffer&) override;
     double getTailLengthSeconds() const override { return 0.0; }
     bool acceptsMidi() const override { return false; }
@@ -261,6 +296,10 @@ public:
 
     /** Finishes the INST measurement of the last stop count once. */
     void finalizeInst();
+
+    /** Stops the INST measurement: clears instMeasuring, records which start
+        the stop ends, then moves the stop counter. Any thread. */
+    void stopInstMeasurement() noexcept;
 
     /** Clears a section's stored analysis under analysisMutex. */
     void resetSectionAnalysis (int section, bool resetTrim);
@@ -372,6 +411,7 @@ public:
     std::atomic<float> instLiveMomentary { -120.0f };
     std::atomic<int> instStartCounter { 0 };
     std::atomic<int> instStopCounter { 0 };
+    std::atomic<int> instStopEndsStart { 0 };             // the INST start count the last stop ends
     std::atomic<int> instFinalizedStop { 0 };
     std::atomic<bool> instFinalizeBusy { false };
     std::atomic<bool> targetLufsChanged { false };
@@ -379,6 +419,7 @@ public:
     int seenInstStopCounter = 0;                          // audio thread
     bool instMeterActive = false;                         // audio thread
     float instGainDb = 0.0f;                              // audio thread
+    GainRamp instGainRamp;                                // audio thread
     bool instMeasuringLastBlock = false;                  // audio thread
     int instFinalizeWaitTicks = 0;                        // editor only
     std::atomic<bool> instTargetUiOpen { false };
@@ -420,12 +461,16 @@ public:
     std::atomic<bool> roleChangePending { false };
     std::atomic<bool> instOffsetChangePending { false };
     std::atomic<bool> hostPlaying { false };
+    std::atomic<std::thread::id> processCallThread {};    // the thread inside a process call, else none
+    std::atomic<bool> asyncUpdateDeferred { false };      // a listener request waits for the end of the call
+    int samplesSinceAsyncUpdate = 0;                      // audio thread
     std::array<std::uint32_t, numSectionSlots> lastRevertTimeMs {};
 
     std::atomic<std::uint64_t> revisionCounter { 0 };
     std::array<std::atomic<std::uint64_t>, numSectionSlots + 1> historyRevision {};
 
     float sectionGainDb = 0.0f;                           // audio thread
+    GainRamp sectionGainRamp;                             // audio thread
     int gainSection = -1;                                 // audio thread
     bool gainSectionWasMeasured = false;                  // audio thread
     PointQueue<SectionPoint> sectionAutomationQueue;      // audio thread
@@ -483,6 +528,8 @@ private:
     int runSectionCommit (int target, bool playing, bool wasPlaying, bool looping, std::int64_t position, int numSamples);
     void runVocalRunSwitch (int committed, int numSamples, bool playing);
     void runInstMeasurement (const juce::AudioBuffer<float>& view);
+    void finishInstStop();
+    void startInstRun (int start);
     void syncPartnersAndSettings();
     void measureOwnSide (const juce::AudioBuffer<float>& view, double sampleRate);
     void measureInstSide (const juce::AudioBuffer<float>& view, double sampleRate);
@@ -491,6 +538,8 @@ private:
     // Gain application and live metering stages (audio thread)
     void resetLiveMeters() noexcept;
     void runInstGainStage (juce::AudioBuffer<float>& view);
+    float currentMatchGainDb() const noexcept;
+    float instGainTargetDb (bool measuring) const noexcept;
     void runLiveMeters (const juce::AudioBuffer<float>& view);
     const LinkSlot* chooseReferencePartner (int role) const noexcept;
     void runLiveIntegrated (const juce::AudioBuffer<float>& view, int role, const LinkSlot* reference);
@@ -498,6 +547,8 @@ private:
     float offsetInForce (int section) const noexcept;
     void runSectionGainStage (juce::AudioBuffer<float>& view, int role, int committed);
     void publishDisplayValues (const juce::AudioBuffer<float>& view, int role, int committed, const LinkSlot* reference);
+    void requestUpdateFromListener();
+    void postDeferredUpdate (int numSamples, bool playing);
 
     std::unique_ptr<PerVocalState> makePerVocalState (std::shared_ptr<LinkSlot> slot, double sampleRate,
                                                       const CustomWeightedRmsSettings& settings,

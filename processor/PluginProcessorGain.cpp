@@ -13,45 +13,92 @@ constexpr float noLevel = -120.0f;
 
 float gainFromDb (float db) noexcept
 {
-    const auto g = db > -100.0f ? std::pow (10.0f, db / 20.0f) : 0.0f;
-    return std::isfinite (g) ? g : 1.0f;
+    return QuorvaneProcessor::GainRamp::linear (db);
 }
 
-/** Applies a gain change to every channel of the block. A sample-accurate
-    change keeps the old gain before startSample, ramps linearly over 3 ms
-    from there (cut to what is left of the block, so the change is complete
-    at its end) and holds the new gain after; otherwise the ramp spans the
-    whole block. */
-void applyBlockGainRamp (juce::AudioBuffer<float>& buffer, int numSamples, double sampleRate,
-                         float fromDb, float toDb, bool sampleAccurate, int startSample)
+using GainRamp = QuorvaneProcessor::GainRamp;
+
+/** Multiplies samples [begin, end) of every channel by what the ramp gives
+    there: constant before and after it, the linear ramp in between. */
+void applyRampSegment (juce::AudioBuffer<float>& buffer, int begin, int end, const GainRamp& ramp)
+{
+    const auto channels = buffer.getNumChannels();
+
+    const auto apply = [&] (int from, int to, auto&& each)
+    {
+        if (to > from)
+            for (int ch = 0; ch < channels; ++ch)
+                each (ch, from, to - from);
+    };
+
+    const auto rampBegin = juce::jlimit (begin, end, ramp.start);
+    const auto rampEnd = juce::jlimit (rampBegin, end, ramp.start + juce::jmax (0, ramp.length));
+
+    apply (begin, rampBegin, [&] (int ch, int s, int num) { buffer.applyGain (ch, s, num, ramp.from); });
+    apply (rampBegin, rampEnd, [&] (int ch, int s, int num)
+    {
+        buffer.applyGainRamp (ch, s, num, ramp.gainAt (s), ramp.gainAt (s + num));
+    });
+    apply (rampEnd, end, [&] (int ch, int s, int num) { buffer.applyGain (ch, s, num, ramp.to); });
+}
+
+/** Moves the ramp on past a block of n samples; once it has run its course
+    it is kept as the settled gain, so its position never grows without
+    bound over hours of playback. */
+void advanceRamp (GainRamp& ramp, int n)
+{
+    if (ramp.start + juce::jmax (0, ramp.length) <= n)
+        ramp = { ramp.to, ramp.to, 0, 0 };
+    else
+        ramp.start -= n;
+}
+
+/** Applies one block of a gain stage to every channel and moves its ramp on.
+    A sample-accurate change starts a 3 ms linear ramp at startSample (the
+    sample itself still gets the old gain); a start at the block's end begins
+    the ramp with the next block, and a ramp that runs past the block's end is
+    carried into the following blocks, so the change takes its full length
+    whatever the host's block size. Before startSample the previous ramp, if
+    one is still running, goes on, and the new one starts from where it got
+    to. Otherwise the gain moves linearly over the whole block. */
+void applyBlockGain (juce::AudioBuffer<float>& buffer, int numSamples, double sampleRate, GainRamp& ramp,
+                     float toDb, bool sampleAccurate, int startSample)
 {
     const auto n = juce::jmin (numSamples, buffer.getNumSamples());
 
     if (n <= 0)
         return;
 
-    const auto from = gainFromDb (fromDb);
     const auto to = gainFromDb (toDb);
-    const auto channels = buffer.getNumChannels();
 
     if (! sampleAccurate)
     {
-        for (int ch = 0; ch < channels; ++ch)
+        if (ramp.start + ramp.length > 0)
+        {
+            // A ramp is still under way: it ends on the smoothed value.
+            ramp.to = to;
+            applyRampSegment (buffer, 0, n, ramp);
+            advanceRamp (ramp, n);
+            return;
+        }
+
+        const auto from = ramp.to;
+
+        for (int ch = 0; ch < buffer.getNumChannels(); ++ch)
             buffer.applyGainRamp (ch, 0, n, from, to);
 
+        ramp = { to, to, 0, 0 };
         return;
     }
 
-    const auto start = juce::jlimit (0, n - 1, startSample);
+    const auto start = juce::jlimit (0, n, startSample);
     auto length = sampleRate > 0.0 ? juce::roundToInt (0.003 * sampleRate) : 1;
-    length = juce::jmax (1, juce::jmin (length, n - start));
+    length = juce::jmax (1, length);
 
-    for (int ch = 0; ch < channels; ++ch)
-    {
-        buffer.applyGain (ch, 0, start, from);
-        buffer.applyGainRamp (ch, start, length, from, to);
-        buffer.applyGain (ch, start + length, n - start - length, to);
-    }
+    applyRampSegment (buffer, 0, start, ramp);
+    ramp = { ramp.gainAt (start), to, start, length };
+    applyRampSegment (buffer, start, n, ramp);
+    advanceRamp (ramp, n);
 }
 
 struct GainStep
@@ -111,15 +158,25 @@ void QuorvaneProcessor::resetLiveMeters() noexcept
     peakHold.fill (0.0f);
 }
 
-void QuorvaneProcessor::runInstGainStage (juce::AudioBuffer<float>& view)
+float QuorvaneProcessor::currentMatchGainDb() const noexcept
 {
     const auto measured = instMeasuredLufs.load();
+    return measured > -119.5f ? juce::jlimit (-24.0f, 24.0f, getTargetLufs() - measured) : instMatchGain.load();
+}
 
-    if (measured > -119.5f)
-        instMatchGain.store (juce::jlimit (-24.0f, 24.0f, getTargetLufs() - measured));
+float QuorvaneProcessor::instGainTargetDb (bool measuring) const noexcept
+{
+    // The instrumental changes only while the Target LUFS view is open and no
+    // INST measurement runs.
+    return (instTargetUiOpen.load() && ! measuring) ? currentMatchGainDb() + getInstOffsetDb() : 0.0f;
+}
+
+void QuorvaneProcessor::runInstGainStage (juce::AudioBuffer<float>& view)
+{
+    instMatchGain.store (currentMatchGainDb());
 
     const bool measuring = instMeasuring.load();
-    const auto target = (instTargetUiOpen.load() && ! measuring) ? instMatchGain.load() + getInstOffsetDb() : 0.0f;
+    const auto target = instGainTargetDb (measuring);
     const auto n = view.getNumSamples();
 
     if (n <= 0)
@@ -129,7 +186,7 @@ void QuorvaneProcessor::runInstGainStage (juce::AudioBuffer<float>& view)
     instMeasuringLastBlock = measuring;
 
     const auto step = nextGain (n, preparedSampleRate, instGainDb, target, changed);
-    applyBlockGainRamp (view, n, preparedSampleRate, instGainDb, step.value, step.ramp, 0);
+    applyBlockGain (view, n, preparedSampleRate, instGainRamp, step.value, step.ramp, 0);
     instGainDb = step.value;
 }
 
@@ -283,9 +340,10 @@ void QuorvaneProcessor::runSectionGainStage (juce::AudioBuffer<float>& view, int
     else if (! sectionChanged && ! measuredChanged && step.ramp)
         start = offsetPoint;
 
-    start = juce::jlimit (0, n - 1, start);
+    // A point at or past the block's end belongs to the start of the next block.
+    start = juce::jlimit (0, n, start);
 
-    applyBlockGainRamp (view, n, preparedSampleRate, sectionGainDb, step.value, step.ramp, start);
+    applyBlockGain (view, n, preparedSampleRate, sectionGainRamp, step.value, step.ramp, start);
     sectionGainDb = step.value;
 }
 

@@ -334,41 +334,54 @@ void QuorvaneProcessor::finalizeInst()
     if (! instFinalizeBusy.compare_exchange_strong (expected, true))
         return;
 
+    finishInstStop();
+    instFinalizeBusy.store (false);
+}
+
+// The caller holds the finishing guard, which also keeps the audio thread off
+// the INST meter while its blocks are read here.
+void QuorvaneProcessor::finishInstStop()
+{
     const auto stop = instStopCounter.load();
 
-    if (stop != instFinalizedStop.load())
+    if (stop == instFinalizedStop.load())
+        return;
+
+    bool finished = false;
+
     {
-        bool finished = false;
+        const std::lock_guard<std::mutex> lock (analysisMutex);
+        const auto& recorded = instMeter.getBlockEnergies();
 
+        // A run of nothing but digital silence measured nothing: the
+        // previous result stays, as for a run without any block.
+        if (! recorded.empty() && instMeter.hasRecordedSignal())
+            instHistory = recorded;
+
+        if (! instHistory.empty())
         {
-            const std::lock_guard<std::mutex> lock (analysisMutex);
-            const auto& recorded = instMeter.getBlockEnergies();
+            float lo = 0.0f, hi = 1.0f;
+            normaliseTrim (instTrimStart, instTrimEnd, instHistory.size(), lo, hi);
+            const auto level = LoudnessMeter::computeLUFSFromRange (instHistory, lo, hi);
+            instMeasuredLufs.store (level);
 
-            // A run of nothing but digital silence measured nothing: the
-            // previous result stays, as for a run without any block.
-            if (! recorded.empty() && instMeter.hasRecordedSignal())
-                instHistory = recorded;
+            if (level > -119.5f)
+                instMatchGain.store (juce::jlimit (-24.0f, 24.0f, getTargetLufs() - level));
 
-            if (! instHistory.empty())
-            {
-                float lo = 0.0f, hi = 1.0f;
-                normaliseTrim (instTrimStart, instTrimEnd, instHistory.size(), lo, hi);
-                const auto level = LoudnessMeter::computeLUFSFromRange (instHistory, lo, hi);
-                instMeasuredLufs.store (level);
-
-                if (level > -119.5f)
-                    instMatchGain.store (juce::jlimit (-24.0f, 24.0f, getTargetLufs() - level));
-
-                finished = true;
-            }
+            finished = true;
         }
-
-        if (finished)
-            instFrozen.store (true);
-
-        instFinalizedStop.store (stop);
-        renewHistoryRevision (numSectionSlots);
     }
 
-    instFinalizeBusy.store (false);
+    if (finished)
+        instFrozen.store (true);
+
+    instFinalizedStop.store (stop);
+    renewHistoryRevision (numSectionSlots);
+}
+
+void QuorvaneProcessor::stopInstMeasurement() noexcept
+{
+    instMeasuring.store (false);
+    instStopEndsStart.store (instStartCounter.load());
+    instStopCounter.fetch_add (1);
 }

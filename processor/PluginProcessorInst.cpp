@@ -4,14 +4,30 @@
 
 void QuorvaneProcessor::runInstMeasurement (const juce::AudioBuffer<float>& view)
 {
+    // The INST meter belongs to whichever thread holds the finishing guard.
+    // While another thread finishes a stop from the meter's blocks, this block
+    // leaves the INST measurement alone; its counters wait for the next block.
+    bool expected = false;
+
+    if (! instFinalizeBusy.compare_exchange_strong (expected, true))
+        return;
+
     const auto stop = instStopCounter.load();
 
     if (stop != seenInstStopCounter)
     {
         seenInstStopCounter = stop;
 
+        // A start made before this stop that no block has seen yet: that run
+        // begins and ends here, in the order the two were made, so the stop is
+        // never lost behind it.
+        const auto ends = instStopEndsStart.load();
+
+        if (counterIsAfter (ends, seenInstStartCounter) && ends == instStartCounter.load())
+            startInstRun (ends);
+
         if (instMeterActive)
-            finalizeInst();
+            finishInstStop();
 
         instMeterActive = false;
     }
@@ -19,12 +35,7 @@ void QuorvaneProcessor::runInstMeasurement (const juce::AudioBuffer<float>& view
     const auto start = instStartCounter.load();
 
     if (start != seenInstStartCounter)
-    {
-        seenInstStartCounter = start;
-        instMeter.reset(); // no filter state left over from an earlier run
-        instMeterActive = true;
-        instAnalysisSeconds.store (0.0f);
-    }
+        startInstRun (start);
 
     if (instMeterActive)
     {
@@ -33,4 +44,14 @@ void QuorvaneProcessor::runInstMeasurement (const juce::AudioBuffer<float>& view
         instAnalysisSeconds.store (sr > 0.0 ? (float) ((double) instMeter.getSamplesProcessed() / sr) : 0.0f);
         instLiveMomentary.store (instMeter.getMomentaryLUFS());
     }
+
+    instFinalizeBusy.store (false);
+}
+
+void QuorvaneProcessor::startInstRun (int start)
+{
+    seenInstStartCounter = start;
+    instMeter.reset(); // no filter state left over from an earlier run
+    instMeterActive = true;
+    instAnalysisSeconds.store (0.0f);
 }

@@ -61,6 +61,16 @@ bool contains (const std::vector<std::shared_ptr<LinkSlot>>& list, const LinkSlo
     return false;
 }
 
+// Whether the stop just taken ends a start that the reader has not handled
+// yet, with no later start: the two were made in that order before one block
+// saw either. The stop counter is read before this, and the stopper records
+// the start count before it moves that counter.
+bool startEndedByStop (const LinkSlot& slot, int seenStart)
+{
+    const auto ends = slot.stopEndsStart.load();
+    return counterIsAfter (ends, seenStart) && ends == slot.startCounter.load();
+}
+
 // A start not yet handled that names the same section as the run being
 // stopped. The start counter is read first: the editor writes the section
 // and the measuring flag before it moves the counter.
@@ -160,6 +170,7 @@ void QuorvaneProcessor::processBlock (juce::AudioBuffer<float>& buffer, juce::Mi
     publishDisplayValues (view, role, committed, reference);
 
     blockAnnounced = false;
+    postDeferredUpdate (n, playing);
 }
 
 //==============================================================================
@@ -188,11 +199,11 @@ void QuorvaneProcessor::runTransportLink (bool playing, bool wasPlaying)
     if (measuringSectionIndex() >= 0 || runHeldOpen.load())
     {
         runHeldOpen.store (false);
-        ownSlot->stopCounter.fetch_add (1);
+        ownSlot->signalStop();
     }
 
     if (instMeasuring.exchange (false))
-        instStopCounter.fetch_add (1);
+        stopInstMeasurement();
 }
 
 //==============================================================================
@@ -328,12 +339,37 @@ void QuorvaneProcessor::measureOwnSide (const juce::AudioBuffer<float>& view, do
 {
     auto& slot = *ownSlot;
 
+    const auto startRun = [&] (int start)
+    {
+        seenStartCounter = start;
+        const auto s = slot.measuringSection.load();
+
+        if (s >= 0 && s < numSectionSlots && slot.ownSections[(size_t) s].measuring.load())
+        {
+            ownMeasuringSection = s;
+            sectionMeters[(size_t) s].reset(); // no filter state left over from an earlier run
+            sectionCustomMeters[(size_t) s].resetMeasurement();
+            auto& own = slot.ownSections[(size_t) s];
+            own.history.store (nullptr);
+            own.frames.store (nullptr);
+            own.customFrames.store (nullptr);
+        }
+    };
+
     // Stop
     const auto stop = slot.stopCounter.load();
 
     if (stop != seenStopCounter)
     {
         seenStopCounter = stop;
+
+        // A start made before this stop that no block has seen yet: that run
+        // begins and ends here, in the order the two were made. (A stop that
+        // came first leaves an older start count, and the restart below
+        // supersedes the old run as before.)
+        if (startEndedByStop (slot, seenStartCounter))
+            startRun (slot.stopEndsStart.load());
+
         const auto s = ownMeasuringSection;
 
         if (s >= 0)
@@ -376,21 +412,7 @@ void QuorvaneProcessor::measureOwnSide (const juce::AudioBuffer<float>& view, do
     const auto start = slot.startCounter.load();
 
     if (start != seenStartCounter)
-    {
-        seenStartCounter = start;
-        const auto s = slot.measuringSection.load();
-
-        if (s >= 0 && s < numSectionSlots && slot.ownSections[(size_t) s].measuring.load())
-        {
-            ownMeasuringSection = s;
-            sectionMeters[(size_t) s].reset(); // no filter state left over from an earlier run
-            sectionCustomMeters[(size_t) s].resetMeasurement();
-            auto& own = slot.ownSections[(size_t) s];
-            own.history.store (nullptr);
-            own.frames.store (nullptr);
-            own.customFrames.store (nullptr);
-        }
-    }
+        startRun (start);
 
     // Feed
     const auto s = ownMeasuringSection;
@@ -422,11 +444,36 @@ void QuorvaneProcessor::measureInstSide (const juce::AudioBuffer<float>& view, d
         auto& e = *entry;
         auto& p = *e.slot;
 
+        const auto startRun = [&] (int start, bool endedAlready)
+        {
+            e.seenStartCounter = start;
+            const auto s = p.measuringSection.load();
+
+            // A run that the Vocal has already begun and ended may show its
+            // measuring flag cleared; it is measured (for no time) all the same
+            // so that both sides publish it.
+            if (s >= 0 && s < numSectionSlots && (endedAlready || p.ownSections[(size_t) s].measuring.load()))
+            {
+                e.measuringSection = s;
+                e.meters[(size_t) s].reset(); // no filter state left over from an earlier run
+                e.customMeters[(size_t) s].resetMeasurement();
+                auto& inst = p.instSections[(size_t) s];
+                clearSlotMeasurement (inst);
+                inst.measuring.store (true);
+            }
+        };
+
         const auto stop = p.stopCounter.load();
 
         if (stop != e.seenStopCounter)
         {
             e.seenStopCounter = stop;
+
+            // As on the Vocal's side: a start made before this stop and not
+            // seen yet begins and ends here.
+            if (startEndedByStop (p, e.seenStartCounter))
+                startRun (p.stopEndsStart.load(), true);
+
             const auto s = e.measuringSection;
 
             if (s >= 0)
@@ -465,20 +512,7 @@ void QuorvaneProcessor::measureInstSide (const juce::AudioBuffer<float>& view, d
         const auto start = p.startCounter.load();
 
         if (start != e.seenStartCounter)
-        {
-            e.seenStartCounter = start;
-            const auto s = p.measuringSection.load();
-
-            if (s >= 0 && s < numSectionSlots && p.ownSections[(size_t) s].measuring.load())
-            {
-                e.measuringSection = s;
-                e.meters[(size_t) s].reset(); // no filter state left over from an earlier run
-                e.customMeters[(size_t) s].resetMeasurement();
-                auto& inst = p.instSections[(size_t) s];
-                clearSlotMeasurement (inst);
-                inst.measuring.store (true);
-            }
-        }
+            startRun (start, false);
 
         if (const auto s = e.measuringSection; s >= 0)
         {

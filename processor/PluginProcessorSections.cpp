@@ -9,6 +9,12 @@
 //==============================================================================
 void QuorvaneProcessor::beginSectionAutomationBlock()
 {
+    // A request deferred in a call that never reached the end of processBlock
+    // (the host had the instance suspended) is posted now.
+    if (processCallThread.load() != std::thread::id {} && asyncUpdateDeferred.exchange (false))
+        triggerAsyncUpdate();
+
+    processCallThread.store (std::this_thread::get_id());
     sectionAutomationQueue.clear();
     offsetAutomationQueue.clear();
     sectionChangeCount = 0;
@@ -308,7 +314,7 @@ void QuorvaneProcessor::runVocalRunSwitch (int committed, int numSamples, bool p
     const bool wasMeasuring = ownSlot->ownSections[(size_t) old].measuring.load();
 
     if (wasMeasuring)
-        ownSlot->stopCounter.fetch_add (1);
+        ownSlot->signalStop();
 
     if (wasMeasuring || runHeldOpen.load())
     {

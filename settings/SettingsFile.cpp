@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
@@ -239,9 +240,21 @@ namespace
     // The values of a settings file, or false when it is not one.
     bool parseSettings (const std::string& bytes, juce::StringPairArray& values)
     {
+        // A file saved by a text editor as UTF-16 starts with its byte-order
+        // mark (the framework's reader took such files too); anything else
+        // is read as UTF-8.
+        auto encoding = pugi::encoding_utf8;
+        const auto startsWith = [&] (unsigned char a, unsigned char b)
+        {
+            return bytes.size() >= 2 && (unsigned char) bytes[0] == a && (unsigned char) bytes[1] == b;
+        };
+
+        if (startsWith (0xff, 0xfe))       encoding = pugi::encoding_utf16_le;
+        else if (startsWith (0xfe, 0xff))  encoding = pugi::encoding_utf16_be;
+
         pugi::xml_document doc;
 
-        if (! doc.load_buffer (bytes.data(), bytes.size(), parseOptions, pugi::encoding_utf8))
+        if (! doc.load_buffer (bytes.data(), bytes.size(), parseOptions, encoding))
             return false;
 
         const auto root = doc.document_element();
@@ -417,12 +430,23 @@ void SettingsFile::open()
             }
         }
 
-        struct stat now {};
+        // Another process (a second host opening the same file) may have
+        // moved it aside or replaced it meanwhile: then what is there now
+        // is read instead.
+        const auto stillTheFileRead = [&]
+        {
+            struct stat now {};
+            return ::stat (path.c_str(), &now) == 0 && sameFile (now, content.identity);
+        };
 
-        if (::stat (path.c_str(), &now) == 0 && ! sameFile (now, content.identity))
+        if (! stillTheFileRead())
             continue;
 
         asideCopy = moveAside (file);
+
+        if (asideCopy == juce::File() && ! stillTheFileRead())
+            continue;
+
         opened = asideCopy != juce::File() ? Opened::setAside : Opened::leftInPlace;
         return;
     }
@@ -496,7 +520,22 @@ bool SettingsFile::save()
         return false;
     }
 
-    const auto target = file.getFullPathName().toStdString();
+    // A settings file that is a link to a file elsewhere (a user's dotfiles)
+    // is replaced where the link points, so the link stays as it is. Where
+    // no copy can be made beside that file, the link itself is replaced.
+    const auto linkPath = file.getFullPathName().toStdString();
+    std::string target = linkPath;
+    struct stat st {};
+
+    if (::lstat (linkPath.c_str(), &st) == 0 && S_ISLNK (st.st_mode))
+    {
+        if (auto* resolved = ::realpath (linkPath.c_str(), nullptr))
+        {
+            target = resolved;
+            std::free (resolved);
+        }
+    }
+
     std::string temp;
     int fd = -1;
 
@@ -506,7 +545,12 @@ bool SettingsFile::save()
         fd = ::open (temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
 
         if (fd < 0 && errno != EEXIST)
-            break;
+        {
+            if (target == linkPath)
+                break;
+
+            target = linkPath;
+        }
     }
 
     if (fd < 0)

@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
+#include <string>
 
 using namespace qvntest;
 
@@ -68,7 +70,11 @@ protected:
 
     ::testing::AssertionResult profile (float fromDb, float toDb, int start, int length) const
     {
-        const auto from = dbToGain (fromDb), to = dbToGain (toDb);
+        return profileGain (dbToGain (fromDb), dbToGain (toDb), start, length);
+    }
+
+    ::testing::AssertionResult profileGain (float from, float to, int start, int length) const
+    {
 
         for (size_t c = 0; c < audio.size(); ++c)
         {
@@ -107,11 +113,16 @@ TEST_F (BundleGain, SectionAutomationPointPlacesTheRamp)
     process();
     EXPECT_TRUE (profile (6.0f, 6.0f, 0, 0));
 
-    // Near the block's end the ramp is shortened to what is left.
+    // Near the block's end the ramp keeps its 144 samples: what does not fit
+    // goes on in the next block from where it got to.
     ParameterChanges back;
     back.queue (section()).point (500, sectionValue (0));
     process (&back);
-    EXPECT_TRUE (profile (6.0f, -6.0f, 500, 12));
+    EXPECT_TRUE (profile (6.0f, -6.0f, 500, 144));
+
+    process();
+    const auto reached = dbToGain (6.0f) + 12.0f * (dbToGain (-6.0f) - dbToGain (6.0f)) / 144.0f;
+    EXPECT_TRUE (profileGain (reached, dbToGain (-6.0f), 0, 132));
 }
 
 TEST_F (BundleGain, SeveralSectionPointsInOneBlock)
@@ -142,4 +153,154 @@ TEST_F (BundleGain, OffsetAutomationPointPlacesTheRamp)
     toB.queue (section()).point (128, sectionValue (1));
     process (&toB);
     EXPECT_TRUE (profile (-3.0f, 2.0f, 128, 144));
+}
+
+namespace
+{
+/** How a host delivers the section lane's points. Ardour, like other VST3
+    hosts, gives every cycle a point at offset 0 with the value at the cycle's
+    start and one at offset n (one past the last sample) with the value at its
+    end, besides the points inside; a plain host sends only the point itself. */
+enum class HostStyle
+{
+    cycleEnds,
+    plain
+};
+
+struct PointCase
+{
+    const char* name;
+    int distance;        // samples before the block end
+    bool asNextBlockStart; // a point on the boundary sent at offset 0 of the next block
+};
+
+struct RampMeasure
+{
+    std::int64_t point = 0, firstMoved = -1, lastBeforeSettled = -1;
+    float worstError = 0.0f;
+};
+
+/** A Vocal of the bundle on section A (Offset A -6 dB, Offset B +6 dB) fed DC
+    in blocks of n samples; the section lane switches to B at sample P, a
+    distance before a block end. Returns how the output followed it. */
+RampMeasure runSectionChange (int n, const PointCase& c, HostStyle style)
+{
+    RampMeasure m;
+    auto* factory = bundleFactory();
+
+    if (factory == nullptr)
+        return m;
+
+    RawVst3Plugin plugin (*factory);
+    EXPECT_TRUE (plugin.prepare (sampleRate, n));
+    const auto role = *plugin.findParameter ("Role");
+    const auto section = *plugin.findParameter ("Section");
+    const auto offsetA = *plugin.findParameter ("Offset A");
+    const auto offsetB = *plugin.findParameter ("Offset B");
+
+    // Settled on A after 600 samples at least; the change falls on a block end
+    // at least 200 samples later.
+    const std::int64_t warm = (600 + n - 1) / n * n;
+    const std::int64_t end = warm + (std::int64_t) ((200 + n - 1) / n) * n;
+    const auto distance = c.distance < 0 ? n / 2 : c.distance;
+    const std::int64_t point = end - distance;
+    m.point = point;
+
+    const auto valueAt = [&] (std::int64_t t) { return sectionValue (t >= point ? 1 : 0); };
+    const auto from = dbToGain (-6.0f), to = dbToGain (6.0f);
+    std::vector<std::vector<float>> audio;
+
+    for (std::int64_t a = 0; a < point + 144 + 2 * (std::int64_t) n; a += n)
+    {
+        ParameterChanges changes;
+
+        if (a == 0)
+        {
+            changes.queue (role).point (0, 1.0);
+            changes.queue (offsetA).point (0, offsetValue (-6.0f));
+            changes.queue (offsetB).point (0, offsetValue (6.0f));
+        }
+
+        auto& q = changes.queue (section);
+
+        if (style == HostStyle::cycleEnds)
+        {
+            q.point (0, valueAt (a));
+
+            if (point > a && point < a + n)
+                q.point ((int32) (point - a), valueAt (point));
+
+            q.point (n, valueAt (a + n));
+        }
+        else if (point == a + n && ! c.asNextBlockStart)
+        {
+            q.point (n, valueAt (point));
+        }
+        else if (point >= a && point < a + n && ! (point == a && ! c.asNextBlockStart))
+        {
+            q.point ((int32) (point - a), valueAt (point));
+        }
+
+        audio.assign (2, std::vector<float> ((size_t) n, 1.0f));
+        const auto context = makeProcessContext (sampleRate, a, true);
+        EXPECT_EQ (plugin.process (audio, n, &changes, &context), Steinberg::kResultOk);
+
+        if (a < warm)
+            continue;
+
+        for (int i = 0; i < n; ++i)
+        {
+            const auto t = a + i;
+            const auto k = t - point;
+            const auto expected = k < 0 ? from : (k < 144 ? from + (float) k * (to - from) / 144.0f : to);
+
+            for (auto& ch : audio)
+                m.worstError = std::max (m.worstError, std::abs (ch[(size_t) i] - expected));
+
+            const auto y = audio[0][(size_t) i];
+
+            if (m.firstMoved < 0 && std::abs (y - from) > 1.0e-6f)
+                m.firstMoved = t;
+
+            if (std::abs (y - to) > 1.0e-6f)
+                m.lastBeforeSettled = t;
+        }
+    }
+
+    return m;
+}
+} // namespace
+
+TEST (BundleGainTable, SectionPointsAroundBlockEndsRampOverTheirFullLength)
+{
+    // Every change holds the old gain up to and including its point's sample,
+    // then ramps linearly over 144 samples (3 ms at 48 kHz), whatever the
+    // block size, wherever the point falls and however the host sends it.
+    const PointCase cases[] = {
+        { "middle", -1, false },
+        { "n-144", 144, false },
+        { "n-72", 72, false },
+        { "n-1", 1, false },
+        { "n", 0, false },
+        { "0 of next block", 0, true },
+    };
+
+    for (int n : { 32, 128, 1024, 4097 })
+    {
+        for (const auto& c : cases)
+        {
+            for (auto style : { HostStyle::cycleEnds, HostStyle::plain })
+            {
+                const auto styleName = style == HostStyle::cycleEnds ? "cycle-end points" : "plain";
+                SCOPED_TRACE (std::to_string (n) + " samples, point at " + c.name + ", " + styleName);
+                const auto m = runSectionChange (n, c, style);
+                EXPECT_LT (m.worstError, 2.0e-5f);
+                EXPECT_EQ (m.firstMoved, m.point + 1);
+                EXPECT_EQ (m.lastBeforeSettled, m.point + 143);
+                std::printf ("block %4d  point %-16s %-16s P %6lld  first moved %6lld  ramp %3lld  worst error %.2g\n",
+                             n, c.name, styleName, (long long) m.point, (long long) m.firstMoved,
+                             (long long) (m.lastBeforeSettled - m.point + 1), (double) m.worstError);
+            }
+        }
+    }
 }

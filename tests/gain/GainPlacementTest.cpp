@@ -37,8 +37,10 @@ TEST_F (Gain, SectionChangeIsPlacedAtItsAutomationPoint)
 
     const Case cases[] = {
         { "point at 300", true, { { 300, 1 } }, 300, 144 },
-        { "point at 500: shortened to the rest of the block", true, { { 500, 1 } }, 500, 12 },
-        { "point at the last sample", true, { { 511, 1 } }, 511, 1 },
+        { "point at 500: the ramp goes on into the next block", true, { { 500, 1 } }, 500, 144 },
+        { "point at the last sample", true, { { 511, 1 } }, 511, 144 },
+        { "point one past the last sample: the next block's start", true, { { 512, 1 } }, 512, 144 },
+        { "point far past the block: the next block's start", true, { { 9000, 1 } }, 512, 144 },
         { "first point of the new section counts", true, { { 100, 2 }, { 300, 1 }, { 400, 1 } }, 300, 144 },
         { "announced block without a point", true, {}, 0, 144 },
         { "block not announced", false, {}, 0, 144 },
@@ -57,6 +59,13 @@ TEST_F (Gain, SectionChangeIsPlacedAtItsAutomationPoint)
         });
 
         EXPECT_TRUE (hasGainProfile (out, dbToGain (-6.0f), dbToGain (6.0f), c.start, c.length));
+
+        // The rest of a ramp that started near the end carries on from where
+        // it got to, so the change still takes its full 3 ms.
+        const auto carried = juce::jmax (0, c.start + c.length - rig.blockSize);
+        const auto from = carried > 0 ? dbToGain (-6.0f) + (float) (rig.blockSize - c.start) * (dbToGain (6.0f) - dbToGain (-6.0f)) / (float) c.length
+                                      : dbToGain (6.0f);
+        EXPECT_TRUE (hasGainProfile (rig.block(), from, dbToGain (6.0f), 0, carried));
         EXPECT_TRUE (hasGainProfile (rig.block(), dbToGain (6.0f), dbToGain (6.0f), 0, 0));
     }
 }
@@ -286,6 +295,172 @@ TEST_F (Gain, InstGainOnlyWhileTheTargetViewIsOpenAndNoInstMeasurementRuns)
     setParam (rig.p, ids::targetLufs, -10.0f);
     rig.blocks (1);
     EXPECT_FLOAT_EQ (rig.p.instMatchGain.load(), 2.5f);
+}
+
+TEST_F (Gain, PrepareToPlayStartsTheInstGainWhereTheViewStatePutsIt)
+{
+    // Match Gain +18 dB (INST -36 LUFS against Target -18): a reactivation,
+    // sample-rate or block-size change must not send the instrumental through
+    // a gain its view state does not give it.
+    struct Case
+    {
+        const char* name;
+        bool viewOpen, measuring;
+        float gainDb;
+    };
+
+    const Case cases[] = {
+        { "view closed", false, false, 0.0f },
+        { "view open", true, false, 18.0f },
+        { "view open, INST measurement running", true, true, 0.0f },
+    };
+
+    for (const auto& c : cases)
+    {
+        for (auto [rate, block] : { std::pair { 48000.0, 512 }, std::pair { 44100.0, 1 }, std::pair { 96000.0, 4097 } })
+        {
+            SCOPED_TRACE (juce::String (c.name) + " at " + juce::String (rate) + " Hz, " + juce::String (block) + " samples");
+            DcRig rig (1, rate, block);
+            rig.p.instMeasuredLufs = -36.0f;
+            rig.p.instTargetUiOpen = true;
+            rig.blocks (rate > 0 ? (int) (0.01 * rate / block) + 2 : 2); // settled on the open view's gain
+
+            rig.p.instTargetUiOpen = c.viewOpen;
+            rig.p.instMeasuring = c.measuring;
+            rig.p.instMatchGain = 18.0f;
+            rig.p.prepareToPlay (rate, block);
+
+            const auto g = dbToGain (c.gainDb);
+            EXPECT_TRUE (hasGainProfile (rig.block (false, {}, 0.1f), g, g, 0, 0, 0.1f));
+            EXPECT_TRUE (hasGainProfile (rig.block (false, {}, 0.1f), g, g, 0, 0, 0.1f));
+        }
+    }
+}
+
+TEST_F (Gain, RampsLastTheirFullLengthWhateverTheBlockSize)
+{
+    // A Vocal section change and an Inst view change, at blocks of 1, 32 and
+    // 4097 samples: each sample of the stream follows one 144-sample ramp
+    // from the sample of the change on, however the blocks cut it.
+    for (int block : { 1, 32, 100, 4097 })
+    {
+        SCOPED_TRACE (block);
+
+        for (int role : { 1, 2 })
+        {
+            DcRig rig (role, 48000.0, block);
+            setParam (rig.p, QuorvaneProcessor::offsetParameterId (1), 6.0f);
+            rig.p.instMeasuredLufs = -12.0f; // Match Gain -6 dB
+            rig.blocks (1 + 300 / block);
+
+            const auto from = 1.0f;
+            const auto to = dbToGain (role == 2 ? 6.0f : -6.0f);
+            // The section point on the last sample of the block; the Inst's
+            // change always starts at a block's first sample.
+            const int point = role == 2 ? block - 1 : 0;
+            std::vector<float> stream;
+
+            if (role == 2)
+                setParam (rig.p, ids::section, 1.0f);
+            else
+                rig.p.instTargetUiOpen = true;
+
+            for (int b = 0; (int) stream.size() < point + 400; ++b)
+            {
+                auto& out = rig.block (b == 0, [&]
+                {
+                    if (role == 2)
+                        rig.sectionPoint (point, 1);
+                });
+
+                stream.insert (stream.end(), out.getReadPointer (0), out.getReadPointer (0) + block);
+            }
+
+            int first = -1, last = -1;
+
+            for (int i = 0; i < (int) stream.size(); ++i)
+            {
+                auto expected = i < point ? from : (i < point + 144 ? from + (float) (i - point) * (to - from) / 144.0f : to);
+                ASSERT_NEAR (stream[(size_t) i], expected, 2.0e-5f) << "role " << role << " sample " << i;
+
+                if (std::abs (stream[(size_t) i] - from) > 1.0e-6f && first < 0)
+                    first = i;
+                if (std::abs (stream[(size_t) i] - to) > 1.0e-6f)
+                    last = i;
+            }
+
+            EXPECT_EQ (first, point + 1);
+            EXPECT_EQ (last, point + 143);
+        }
+    }
+}
+
+TEST_F (Gain, SectionPointsAtEveryOffsetFollowOneRampPerChange)
+{
+    // A host that sends the lane's value at each block's start (offset 0) and
+    // end (offset n) besides the point itself, for a point at every sample of
+    // two blocks; then a second change 50 samples after the first, inside its
+    // ramp: the new ramp starts from the gain the first had reached.
+    for (int n : { 1, 7, 64, 143, 145 })
+    {
+        for (int secondAfter : { 0, 50 })
+        {
+            for (int offset = 0; offset <= 2 * n; ++offset)
+            {
+                // Two changes in one block (the block's end point carries the
+                // value after both): only the last section counts there.
+                if (secondAfter > 0 && offset + secondAfter <= (offset / n + 1) * n)
+                    continue;
+
+                SCOPED_TRACE (juce::String (n) + "-sample blocks, point " + juce::String (offset) + ", second change after "
+                              + juce::String (secondAfter));
+                DcRig rig (2, 48000.0, n);
+                setParam (rig.p, QuorvaneProcessor::offsetParameterId (0), -6.0f);
+                setParam (rig.p, QuorvaneProcessor::offsetParameterId (1), 6.0f);
+                setParam (rig.p, QuorvaneProcessor::offsetParameterId (2), 0.0f);
+                rig.p.handleUpdateNowIfNeeded();
+                rig.blocks (1 + 200 / n);
+
+                const std::int64_t origin = rig.head.position;
+                const auto first = origin + offset;
+                const auto second = secondAfter > 0 ? first + secondAfter : std::int64_t { -1 };
+                const auto sectionAt = [&] (std::int64_t t) { return second >= 0 && t >= second ? 2 : (t >= first ? 1 : 0); };
+
+                const auto gA = dbToGain (-6.0f), gB = dbToGain (6.0f), gC = 1.0f;
+                const auto expected = [&] (std::int64_t t)
+                {
+                    if (t < first)
+                        return gA;
+
+                    const auto rampB = [&] (std::int64_t u) { return u - first < 144 ? gA + (float) (u - first) * (gB - gA) / 144.0f : gB; };
+
+                    if (second < 0 || t < second)
+                        return rampB (t);
+
+                    const auto from = rampB (second);
+                    return t - second < 144 ? from + (float) (t - second) * (gC - from) / 144.0f : gC;
+                };
+
+                for (std::int64_t a = origin; a < origin + 2 * n + 400; a += n)
+                {
+                    setParam (rig.p, ids::section, (float) sectionAt (a + n));
+                    auto& out = rig.block (true, [&]
+                    {
+                        rig.sectionPoint (0, sectionAt (a));
+
+                        for (auto t : { first, second })
+                            if (t > a && t < a + n)
+                                rig.sectionPoint ((int) (t - a), sectionAt (t));
+
+                        rig.sectionPoint (n, sectionAt (a + n));
+                    });
+
+                    for (int i = 0; i < n; ++i)
+                        ASSERT_NEAR (out.getSample (0, i), expected (a + i), 2.0e-5f) << "sample " << (a + i - origin);
+                }
+            }
+        }
+    }
 }
 
 TEST_F (Gain, ZeroSampleRateRampsOverOneSample)

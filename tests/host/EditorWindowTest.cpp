@@ -7,6 +7,7 @@
 #include "HostFixture.h"
 
 #include "settings/AppSettings.h"
+#include "settings/SettingsFile.h"
 
 #include "BundleFactory.h"
 
@@ -156,6 +157,24 @@ public:
         setContentOwned (editor, true);
         setTopLeftPosition (40, 40);
         setVisible (true);
+    }
+
+    ~HostWindow() override { settleThenClear(); }
+
+    // The framework's embedding answers a size change of the plug-in's window
+    // with a message that still points at the embedding; it must run before
+    // the view goes, so pending messages are handled first.
+    void settleThenClear()
+    {
+        if (getContentComponent() == nullptr)
+            return;
+
+        const auto end = juce::Time::getMillisecondCounter() + 400;
+        while (juce::Time::getMillisecondCounter() < end)
+            if (! juce::dispatchNextMessageOnSystemQueue (true))
+                juce::Thread::sleep (1);
+
+        clearContentComponent();
     }
 
     void closeButtonPressed() override {}
@@ -320,9 +339,9 @@ TEST_F (EditorWindow, DraggingTheCornerGripWithTheMouseZoomsTheWindow)
     // The release stores the zoom in the settings file.
     auto storedZoom = []
     {
-        // The bundle writes the file from its own copy of the store: read it afresh.
-        SettingsFile settings (AppSettings::settingsFileLocation(), {});
-        return settings.getDoubleValue ("editorZoom", 0.0);
+        // The bundle wrote the file: read it afresh from disk.
+        SettingsFile onDisk (AppSettings::settingsFileLocation(), {});
+        return onDisk.getDoubleValue ("editorZoom", 0.0);
     };
     pumpUntil ([&] { return std::abs (storedZoom() - 1.065) < 1.0e-4; }, 3000);
     EXPECT_NEAR (storedZoom(), 1.065, 1.0e-4);
@@ -334,14 +353,14 @@ TEST_F (EditorWindow, DraggingTheCornerGripWithTheMouseZoomsTheWindow)
     EXPECT_NEAR (editor->getHeight(), 612 * 1.065, 1.0);
 
     // The next window opens at the stored zoom.
-    window.clearContentComponent();
+    window.settleThenClear();
     pumpMessages (50);
     auto* again = plugin->createEditorIfNeeded();
     HostWindow second (again);
     pumpUntil ([&] { return again->getWidth() > 1000; }, 3000);
     EXPECT_NEAR (again->getWidth(), 972 * 1.065, 1.0);
     EXPECT_NEAR (again->getHeight(), 612 * 1.065, 1.0);
-    second.clearContentComponent();
+    second.settleThenClear();
 }
 
 TEST_F (EditorWindow, ClosesAndReopensFiftyTimesWhileAudioRuns)

@@ -262,6 +262,9 @@ TEST_P (HostileSettingsFileTest, BundleSurvivesAndTheNextWriteLosesNothing)
 
     if (c.outcome == Outcome::leftInPlace)
         EXPECT_EQ (bytesOf (settings), bytesBefore);
+
+    if (c.outcome == Outcome::kept)
+        EXPECT_EQ (kindOf (settings), kindBefore) << "the write replaced what was there";
 }
 
 namespace
@@ -295,6 +298,23 @@ namespace
                 gz.write (zeros.data(), zeros.size());
         }
         return { static_cast<const char*> (out.getData()), out.getDataSize() };
+    }
+
+    // The text as a text editor saves it in UTF-16 (little-endian, with
+    // its byte-order mark).
+    std::string utf16 (const std::string& utf8)
+    {
+        std::string out ("\xff\xfe", 2);
+
+        for (auto p = juce::String::fromUTF8 (utf8.data(), (int) utf8.size()).toUTF16(); ! p.isEmpty();)
+        {
+            const auto unit = (uint16_t) *reinterpret_cast<const juce::CharPointer_UTF16::CharType*> (p.getAddress());
+            ++p;
+            out += (char) (unit & 0xff);
+            out += (char) (unit >> 8);
+        }
+
+        return out;
     }
 
     std::string junk (size_t size, unsigned seed)
@@ -385,6 +405,23 @@ INSTANTIATE_TEST_SUITE_P (SettingsFile, HostileSettingsFileTest, ::testing::Valu
                       for (int i = 0; i < 4000; ++i) v += "<VALUE name=\"editorZoom\" val=\"" + std::to_string (i) + "\"/>";
                       writeBytes (f, properties (v));
                   },
+                  Outcome::kept, "read" },
+    // A user's own setups: the file kept in a dotfiles folder behind a link,
+    // and the file saved again by a text editor as UTF-16.
+    HostileCase { "LinkIntoDotfiles",
+                  [] (const juce::File& f)
+                  {
+                      const auto kept = f.getParentDirectory().getSiblingFile ("dotfiles").getChildFile ("quorvane.settings");
+                      kept.getParentDirectory().createDirectory();
+                      ::chmod (kept.getParentDirectory().getFullPathName().toRawUTF8(), 0777);
+                      writeBytes (kept, properties ("  <VALUE name=\"editorZoom\" val=\"1.5\"/>\n"));
+                      ::chmod (kept.getFullPathName().toRawUTF8(), 0666);
+                      ASSERT_EQ (::symlink (kept.getFullPathName().toRawUTF8(), f.getFullPathName().toRawUTF8()), 0);
+                  },
+                  Outcome::kept, "read" },
+    HostileCase { "Utf16FromATextEditor",
+                  text (utf16 (properties ("  <VALUE name=\"editorZoom\" val=\"1.5\"/>\n"
+                                           "  <VALUE name=\"latestSeenVersion\" val=\"\xe6\x97\xa5\xe6\x9c\xac\"/>\n"))),
                   Outcome::kept, "read" },
     HostileCase { "EarlierCopyIsKept",
                   [] (const juce::File& f)

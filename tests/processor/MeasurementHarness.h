@@ -62,7 +62,7 @@ inline void startMeasuring (QuorvaneProcessor& v, int section)
 /** What the editor does for STOP. */
 inline void stopMeasuring (QuorvaneProcessor& v)
 {
-    v.ownSlot->stopCounter.fetch_add (1);
+    v.ownSlot->signalStop();
 }
 /** One Inst and any number of Vocal instances driven block by block over the
     same stretch of time, each with its own play head. */

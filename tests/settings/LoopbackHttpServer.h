@@ -33,6 +33,7 @@ public:
         int dripMs = 0;          // send the body in pieces of dripBytes, this far apart
         int dripBytes = 1;
         bool endless = false;    // repeat the body until the client goes away (no length sent)
+        bool headersNeverEnd = false;   // after the status line, repeat the body (a header line) as dripped
     };
 
     explicit LoopbackHttpServer (Answer answerToGive, int lifetimeMs = 60000)
@@ -182,12 +183,13 @@ private:
                  running() && std::chrono::steady_clock::now() < end;)
                 std::this_thread::sleep_for (std::chrono::milliseconds (5));
 
-            const auto head = "HTTP/1.1 " + std::to_string (answer.status) + " Canned\r\n"
+            const auto statusLine = "HTTP/1.1 " + std::to_string (answer.status) + " Canned\r\n";
+            const auto head = answer.headersNeverEnd ? statusLine : statusLine +
                               "Content-Type: application/json\r\n"
                               + (answer.endless ? std::string() : "Content-Length: " + std::to_string (answer.body.size()) + "\r\n")
                               + "Connection: close\r\n\r\n";
 
-            if (answer.dripMs <= 0 && ! answer.endless)
+            if (answer.dripMs <= 0 && ! answer.endless && ! answer.headersNeverEnd)
             {
                 sendAll (fd, head + answer.body);
             }
@@ -199,7 +201,7 @@ private:
                 {
                     if (at >= answer.body.size())
                     {
-                        if (! answer.endless)
+                        if (! answer.endless && ! answer.headersNeverEnd)
                             break;
 
                         at = 0;

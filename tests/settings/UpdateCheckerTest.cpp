@@ -58,6 +58,7 @@ namespace
     // A version text of markup nested 100 deep.
     const std::string deepMarkup = repeated ("<v>", 100) + repeated ("</v>", 100);
     const std::string longVersion (60000, '9');
+    const std::string atCapVersion (65536 - 14, '9');
 }
 
 class UpdateCheckFixture : public qvntest::SettingsFixture
@@ -195,6 +196,10 @@ INSTANTIATE_TEST_SUITE_P (UpdateCheck, UpdateOutcomeTest, ::testing::Values (
     // Long texts up to the body cap, and a body beyond it.
     OutcomeCase { "LongVersion", 200, R"({"version":")" + longVersion + "\"}",
                   "ok 200", longVersion.c_str(), "" },
+    OutcomeCase { "BodyExactlyAtTheCap", 200, R"({"version":")" + atCapVersion + "\"}",
+                  "ok 200", atCapVersion.c_str(), "" },
+    OutcomeCase { "BodyOneByteBeyondTheCap", 200, R"({"version":")" + std::string (65537 - 14, '9') + "\"}",
+                  "parse-fail", nullptr, nullptr },
     OutcomeCase { "BodyBeyondTheCap", 200, R"({"version":")" + std::string (70000, '9') + "\"}",
                   "parse-fail", nullptr, nullptr },
     OutcomeCase { "HugeNumbers", 200, R"({"version":1e999999,"url":"x","n":-123456789012345678.99999999999999999999,"m":-1e-99999})",
@@ -537,6 +542,24 @@ TEST_F (UpdateCheckFixture, AnswerThatNeverEndsIsCutOffInTime)
     EXPECT_EQ (values[keys::lastFetchStatus], "parse-fail");
     EXPECT_EQ (values.count (keys::latestSeenVersion), 0u);
     EXPECT_TRUE (values[keys::lastFetchBodySnippet].startsWith (R"({"version":"9.9.9"})"));
+}
+
+TEST_F (UpdateCheckFixture, HeadersThatNeverEndAreCutOffInTime)
+{
+    // A status line, then header lines fast enough for the transfer's
+    // low-speed limit, and never the blank line that ends them.
+    LoopbackHttpServer::Answer headers { 200, "X-Padding: " + std::string (100, 'p') + "\r\n" };
+    headers.headersNeverEnd = true;
+    headers.dripMs = 20;
+    LoopbackHttpServer server (headers, 120000);
+
+    const auto start = juce::Time::getMillisecondCounterHiRes();
+    runCheck (server.url(), 0);
+    EXPECT_LT (juce::Time::getMillisecondCounterHiRes() - start, 25000.0);
+
+    auto values = fileValues();
+    EXPECT_EQ (values[keys::lastFetchStatus], "connect-fail");
+    EXPECT_EQ (values.count (keys::latestSeenVersion), 0u);
 }
 
 //==============================================================================

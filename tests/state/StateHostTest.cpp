@@ -167,3 +167,54 @@ TEST_F (HostTest, HostileStateLeavesTheInstanceUsable)
     p->setStateInformation (before.data(), (int) before.size());
     EXPECT_EQ (xmlOf (processorBlobOf (*p)), xmlOf (processorBlobOf (*load())));
 }
+
+TEST_F (HostTest, RestoredInstAppliesItsMatchGainOnlyWithItsViewOpenFromTheFirstSample)
+{
+    // An Inst with a Match Gain of +18 dB, saved with its Target LUFS view
+    // closed and open, restored into the bundle and activated (again, at
+    // other rates and block sizes): the first block after activation already
+    // has the gain the view state gives, with no ramp from another one.
+    for (bool viewOpen : { false, true })
+    {
+        SCOPED_TRACE (viewOpen ? "view open" : "view closed");
+        QuorvaneProcessor made;
+        setParam (made, ids::role, 1.0f);
+        made.handleUpdateNowIfNeeded();
+        made.instMeasuredLufs = -36.0f;
+        made.instMatchGain = 18.0f;
+        made.instFrozen = true;
+        made.instTargetUiOpen = viewOpen;
+        const auto blob = hostBlobFor (blobOf (made));
+
+        auto p = load();
+        ASSERT_NE (p, nullptr);
+        p->setStateInformation (blob.data(), (int) blob.size());
+        pumpMessages (50);
+
+        const auto expected = 0.1f * (viewOpen ? std::pow (10.0f, 18.0f / 20.0f) : 1.0f);
+
+        for (auto [rate, block] : { std::pair { 48000.0, 512 }, std::pair { 44100.0, 4097 }, std::pair { 96000.0, 1 } })
+        {
+            SCOPED_TRACE (juce::String (rate) + " Hz, " + juce::String (block));
+            p->releaseResources();
+            p->setPlayConfigDetails (2, 2, rate, block);
+            p->prepareToPlay (rate, block);
+            juce::MidiBuffer midi;
+
+            // The first 3 ms after activation, whatever the block size.
+            for (int done = 0; done < 300; done += block)
+            {
+                juce::AudioBuffer<float> buffer (2, block);
+
+                for (int c = 0; c < 2; ++c)
+                    juce::FloatVectorOperations::fill (buffer.getWritePointer (c), 0.1f, block);
+
+                p->processBlock (buffer, midi);
+
+                for (int c = 0; c < 2; ++c)
+                    for (int i = 0; i < block; ++i)
+                        ASSERT_NEAR (buffer.getSample (c, i), expected, 1.0e-5f) << "sample " << done + i;
+            }
+        }
+    }
+}
