@@ -7,6 +7,7 @@
 #include "ui/MeterComponents.h"
 #include "ui/UiComponents.h"
 #include "ui/UiTheme.h"
+#include "weighting_editor/CustomWeightedRmsEditor.h"
 
 #include <array>
 #include <cstdint>
@@ -166,7 +167,7 @@ public:
     //==============================================================================
     // Members, in construction order.
     QuorvaneProcessor& proc;
-    std::unique_ptr<juce::Component> customWeightingPanel;
+    std::unique_ptr<CustomWeightedRmsEditor> customWeightingPanel;   // created on first opening, destroyed last
     OffsetSlider offsetSlider;
 
     // Header
