@@ -82,6 +82,10 @@ void QuorvaneEditor::HoverEditLabel::paint (juce::Graphics& g)
 //==============================================================================
 int QuorvaneEditor::currentRole() const
 {
+    // The parameter's own value: the role listener runs before the processor's
+    // raw copy of the value has moved.
+    if (roleParameter != nullptr)
+        return (int) roleParameter->convertFrom0to1 (roleParameter->getValue());
     return proc.getRole();
 }
 

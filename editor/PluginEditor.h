@@ -369,6 +369,7 @@ public:
     } titleKey;
     std::shared_ptr<const std::string> titleNameSource;
     int statusKind = -1, statusCount = -1;
+    juce::RangedAudioParameter* roleParameter = nullptr;
 
     // Header actions
     void startInstanceRename();

@@ -123,7 +123,8 @@ void QuorvaneEditor::initOffsetAndRoleControls()
     addAndMakeVisible (instTab);
     addAndMakeVisible (vocalTab);
 
-    if (auto* roleParam = proc.parameters.getParameter (ids::role))
+    roleParameter = proc.parameters.getParameter (ids::role);
+    if (auto* roleParam = roleParameter)
     {
         roleAttachment = std::make_unique<juce::ParameterAttachment> (*roleParam, [this] (float v)
         {
