@@ -173,8 +173,10 @@ void QuorvaneEditor::refreshLinkedInstSlot()
     if (proc.partnerGeneration.load() == linkedInstGeneration)
         return;
 
+    // A Vocal's only partner is its Inst; the role its audio thread publishes
+    // confirms it once audio has run.
     std::lock_guard<std::mutex> lock (proc.partnerMutex);
-    linkedInstSlot.reset();
+    linkedInstSlot = proc.partnerSlots.empty() ? nullptr : proc.partnerSlots.front();
     for (const auto& s : proc.partnerSlots)
         if (s != nullptr && s->role.load() == 1)
         {
