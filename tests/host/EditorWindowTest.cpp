@@ -320,9 +320,9 @@ TEST_F (EditorWindow, DraggingTheCornerGripWithTheMouseZoomsTheWindow)
     // The release stores the zoom in the settings file.
     auto storedZoom = []
     {
-        auto& settings = *AppSettings::get().properties.getUserSettings();
-        settings.reload();
-        return settings.getDoubleValue ("editorZoom", 0.0);
+        // What the file on disk holds now, read afresh.
+        SettingsFile fresh (AppSettings::get().properties.getUserSettings()->getFile(), {});
+        return fresh.getDoubleValue ("editorZoom", 0.0);
     };
     pumpUntil ([&] { return std::abs (storedZoom() - 1.065) < 1.0e-4; }, 3000);
     EXPECT_NEAR (storedZoom(), 1.065, 1.0e-4);
