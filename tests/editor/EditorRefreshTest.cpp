@@ -80,7 +80,7 @@ private:
 
 /** Runs the window's refresh by hand, as the message loop would every 50 ms. */
 template <typename Condition>
-bool tickUntil (std::initializer_list<QuorvaneEditor*> editors, Condition done, int maxTicks = 80)
+bool tickUntil (std::initializer_list<QuorvaneEditor*> editors, Condition done, int maxTicks = 400)
 {
     for (int i = 0; i < maxTicks; ++i)
     {
@@ -116,11 +116,15 @@ TEST_F (EditorRefresh, MeterBarsFollowTheAudioOfEveryLinkedInstance)
     audio.setLevel (3, -30.0f);   // the third Vocal quieter
 
     // Bars move with the audio: own bar, partner bar and both other-Vocal bars.
+    // Levels settle within the meters' windows; a loaded machine may run the
+    // audio threads slower than real time, hence the generous limit.
     ASSERT_TRUE (tickUntil ({ &e1, &e2 }, [&]
     {
-        return e1.ownMeter.valueLufs > -40.0f && e1.partnerMeter.valueLufs > -40.0f
-               && e1.otherVocalMeters[0]->valueLufs > -40.0f && e1.otherVocalMeters[1]->valueLufs > -50.0f;
-    }));
+        return e1.ownMeter.valueLufs > -40.0f && e1.partnerMeter.valueLufs > e1.ownMeter.compareLufs + 3.0f
+               && e1.otherVocalMeters[0]->valueLufs > -40.0f && e1.otherVocalMeters[1]->valueLufs > -50.0f
+               && e1.otherVocalMeters[1]->valueLufs < e1.otherVocalMeters[0]->valueLufs - 5.0f
+               && e1.ownMeter.peakLeftDb > -30.0f && e1.partnerMeter.peakLeftDb > -20.0f;
+    }, 600));
     EXPECT_GT (e1.partnerMeter.valueLufs, e1.ownMeter.compareLufs + 3.0f) << "the Inst plays 6 dB louder";
     EXPECT_GT (e1.ownMeter.peakLeftDb, -30.0f);
     EXPECT_GT (e1.partnerMeter.peakLeftDb, -20.0f);
