@@ -622,7 +622,8 @@ void QuorvaneEditor::startInstanceRename()
     clickCatcher.toFront (false);
     renameEditor.setVisible (true);
     renameEditor.toFront (true);
-    renameEditor.grabKeyboardFocus();
+    if (renameEditor.isShowing())   // a window not on screen cannot take the keyboard
+        renameEditor.grabKeyboardFocus();
     renameEditor.selectAll();
 }
 
