@@ -82,6 +82,10 @@ void QuorvaneEditor::HoverEditLabel::paint (juce::Graphics& g)
 //==============================================================================
 int QuorvaneEditor::currentRole() const
 {
+    // The parameter's own value: the role listener runs before the processor's
+    // raw copy of the value has moved.
+    if (roleParameter != nullptr)
+        return (int) roleParameter->convertFrom0to1 (roleParameter->getValue());
     return proc.getRole();
 }
 
@@ -110,15 +114,35 @@ void QuorvaneEditor::refreshRoleTabText()
     if (renameEditor.isVisible())
         return;
 
-    juce::String vocalCaption ("VOCAL");
-    if (currentRole() == 2)
+    // The title depends on the name, the Vocal number and whether other Vocal
+    // instances are linked; it is only worked out again when one of them moved,
+    // so that the periodic refresh takes no lock and builds no text otherwise.
+    TitleKey key;
+    key.valid = true;
+    key.role = currentRole();
+    if (key.role == 2 && proc.ownSlot != nullptr)
     {
-        const auto title = ownVocalTitle();
-        vocalCaption = title.length() <= 6 ? title : title.substring (0, 5) + "...";
+        auto name = proc.ownSlot->name.load();
+        key.name = name.get();
+        key.number = proc.ownSlot->vocalNumber.load();
+        key.others = proc.otherVocalGeneration.load();
+        titleNameSource = std::move (name);
     }
 
-    if (vocalTab.getButtonText() != vocalCaption)
-        vocalTab.setButtonText (vocalCaption);
+    if (! (key == titleKey) || vocalTab.getButtonText().isEmpty())
+    {
+        titleKey = key;
+        juce::String vocalCaption ("VOCAL");
+        if (key.role == 2)
+        {
+            const auto title = ownVocalTitle();
+            vocalCaption = title.length() <= 6 ? title : title.substring (0, 5) + "...";
+        }
+
+        if (vocalTab.getButtonText() != vocalCaption)
+            vocalTab.setButtonText (vocalCaption);
+    }
+
     if (instTab.getButtonText() != "INST")
         instTab.setButtonText ("INST");
 }
@@ -247,12 +271,20 @@ void QuorvaneEditor::rebuildOtherVocalMeters (int k)
     }
 
     otherVocalNames.assign ((size_t) k, {});
+    otherVocalNameSources.assign ((size_t) k, nullptr);
 
     for (int i = 0; i < k; ++i)
     {
         auto& bar = *otherVocalMeters[(size_t) i];
         bar.setLabel ("Vo" + juce::String (i + 2));
         bar.setCustomFill (juce::Colour (palette[i % 7]), true);
+        bar.onClick = [this, i] (bool shift)
+        {
+            if (shift)
+                resetOtherVocalMeter (i);
+            else
+                resetAllMeters();
+        };
     }
 
     layoutFixCount = 0;

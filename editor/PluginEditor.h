@@ -351,6 +351,48 @@ public:
     bool wasMeasuring = false;
     int chartSection = -1;
 
+    // Tick caches: what the tick last read from the processor's lists, so that
+    // a tick where nothing changed takes no lock and allocates nothing.
+    std::vector<std::shared_ptr<LinkSlot>> linkedOtherVocals;
+    std::uint64_t linkedOtherVocalsGeneration = ~std::uint64_t {};
+    std::vector<std::shared_ptr<LinkSlot>> tickVisibleOthers;
+    std::shared_ptr<LinkSlot> linkedInstSlot;
+    std::uint64_t linkedInstGeneration = ~std::uint64_t {};
+    std::vector<std::shared_ptr<const std::string>> otherVocalNameSources;
+    struct TitleKey
+    {
+        bool valid = false;
+        int role = -1;
+        const std::string* name = nullptr;
+        int number = -1;
+        std::uint64_t others = 0;
+        bool operator== (const TitleKey&) const = default;
+    } titleKey;
+    std::shared_ptr<const std::string> titleNameSource;
+    int statusKind = -1, statusCount = -1;
+    juce::RangedAudioParameter* roleParameter = nullptr;
+
+    // Header actions
+    void startInstanceRename();
+    void commitInstanceRename (bool commit);
+    void updateRenameEditorFont();
+    void selectLanguage (int lang);
+    void toggleSidebar();
+
+    // Periodic refresh steps
+    const std::vector<std::shared_ptr<LinkSlot>>& tickOtherVocalSlots();
+    void refreshLinkedInstSlot();
+    void refreshABControls();
+    void refreshVocalMeters();
+    void refreshOtherVocalBars();
+    void refreshMeasureStates();
+    void runInstDuties();
+    void refreshInstMeters();
+    void resetAllMeters();
+    void resetOwnMeterOnly();
+    void resetInstPartnerMeter();
+    void resetOtherVocalMeter (int index);
+
 private:
     void initCaptionLabel (juce::Label&, const juce::String& text, bool makeVisible);
     void initOffsetAndRoleControls();
@@ -364,6 +406,7 @@ private:
     void initSectionIconsAndFooter();
     void initHeaderButtons();
     void initStatusAndUtility();
+    void initHeaderActions();
 
     void layoutVocalColumn (juce::Rectangle<int> body);
     void layoutSidebar (juce::Rectangle<int>& body);

@@ -60,6 +60,7 @@ QuorvaneEditor::QuorvaneEditor (QuorvaneProcessor& p)
     initSectionIconsAndFooter();
     initHeaderButtons();
     initStatusAndUtility();
+    initHeaderActions();
 
     // Children without a look of their own draw with the base look, through
     // the editor and as the process default.
@@ -122,7 +123,8 @@ void QuorvaneEditor::initOffsetAndRoleControls()
     addAndMakeVisible (instTab);
     addAndMakeVisible (vocalTab);
 
-    if (auto* roleParam = proc.parameters.getParameter (ids::role))
+    roleParameter = proc.parameters.getParameter (ids::role);
+    if (auto* roleParam = roleParameter)
     {
         roleAttachment = std::make_unique<juce::ParameterAttachment> (*roleParam, [this] (float v)
         {
@@ -160,6 +162,12 @@ void QuorvaneEditor::initMeterBars()
     ownMeter.setLayout (1);
     ownMeter.setShowScale (true);
     partnerMeter.setLayout (1);
+    ownMeter.setLabel ("Vocal");
+    partnerMeter.setLabel ("Inst");
+    ownMeter.setMarkerText ({});
+    partnerMeter.setMarkerText ({});
+    ownMeter.onClick = [this] (bool shift) { if (shift) resetOwnMeterOnly(); else resetAllMeters(); };
+    partnerMeter.onClick = [this] (bool shift) { if (shift) resetInstPartnerMeter(); else resetAllMeters(); };
     addAndMakeVisible (ownMeter);
     addAndMakeVisible (partnerMeter);
     applyMeterRange();
@@ -559,4 +567,105 @@ void QuorvaneEditor::refreshUpdateUI()
                       && AppSettings::get().updateChecksEnabled();
     if (updateBell.isVisible() != show)
         updateBell.setVisible (show);
+}
+
+//==============================================================================
+void QuorvaneEditor::initHeaderActions()
+{
+    vocalTab.hoverHighlight = true;
+    vocalTab.onDoubleClick = [this] { startInstanceRename(); };
+
+    renameEditor.onTextChange = [this] { updateRenameEditorFont(); };
+    renameEditor.onReturnKey = [this] { commitInstanceRename (true); };
+    renameEditor.onEscapeKey = [this] { commitInstanceRename (false); };
+    renameEditor.onFocusLost = [this] { commitInstanceRename (true); };
+    clickCatcher.onMouseDown = [this] { commitInstanceRename (true); };
+
+    englishToggle.onClick = [this] { selectLanguage (0); };
+    japaneseToggle.onClick = [this] { selectLanguage (1); };
+    baseLook.tooltipJapanese = proc.tooltipLang.load() == 1;
+
+    if (undoButton != nullptr)
+        undoButton->onClick = [this] { proc.undo(); };
+    if (redoButton != nullptr)
+        redoButton->onClick = [this] { proc.redo(); };
+
+    abToggle.onClick = [this]
+    {
+        const int wanted = abToggle.getToggleState() ? 1 : 0;
+        if (wanted != proc.currentAB.load())
+            proc.selectABSlot (wanted);
+        refreshABControls();
+    };
+    abCopyButton.onClick = [this] { proc.copyToOtherABSlot(); };
+
+    if (sidebarButton != nullptr)
+        sidebarButton->onClick = [this] { toggleSidebar(); };
+}
+
+void QuorvaneEditor::startInstanceRename()
+{
+    if (currentRole() != 2)
+        return;
+
+    renameStartText = ownVocalTitle();
+    const float h = (float) vocalTab.getHeight();
+    renameEditor.setFont (FlatLookAndFeel::dinFont (juce::jmin (0.5f * h, 15.0f), juce::Font::bold).withExtraKerningFactor (0.12f));
+    renameEditor.setBounds (vocalTab.getBounds());
+    renameEditor.setIndents (0, 0);
+    renameEditor.setText (renameStartText, false);
+    updateRenameEditorFont();
+    vocalTab.setButtonText ({});
+
+    clickCatcher.setBounds (getLocalBounds());
+    clickCatcher.setVisible (true);
+    clickCatcher.toFront (false);
+    renameEditor.setVisible (true);
+    renameEditor.toFront (true);
+    if (renameEditor.isShowing())   // a window not on screen cannot take the keyboard
+        renameEditor.grabKeyboardFocus();
+    renameEditor.selectAll();
+}
+
+void QuorvaneEditor::updateRenameEditorFont()
+{
+    renameEditor.applyFontToAllText (FlatLookAndFeel::roleTabFontFor (renameEditor.getText(), (float) vocalTab.getHeight(), 0.12f));
+}
+
+void QuorvaneEditor::commitInstanceRename (bool commit)
+{
+    if (! renameEditor.isVisible())
+        return;
+
+    clickCatcher.setVisible (false);
+    const auto text = renameEditor.getText().trim();
+    if (commit && text != renameStartText)
+        proc.setInstanceName (text);
+
+    renameEditor.setVisible (false);
+    refreshRoleTabText();
+    repaint();
+}
+
+void QuorvaneEditor::selectLanguage (int lang)
+{
+    proc.tooltipLang.store (lang);
+    applyTooltips (lang);
+    baseLook.tooltipJapanese = lang == 1;
+    englishToggle.setToggleState (lang != 1, juce::dontSendNotification);
+    japaneseToggle.setToggleState (lang == 1, juce::dontSendNotification);
+    repaint();
+}
+
+void QuorvaneEditor::toggleSidebar()
+{
+    sidebarVisible = sidebarButton != nullptr && sidebarButton->getToggleState();
+    if (auto* settings = AppSettings::get().properties.getUserSettings())
+    {
+        settings->setValue ("sidebarVisible", sidebarVisible);
+        settings->saveIfNeeded();
+    }
+    updateRoleVisibility();
+    resized();
+    repaint();
 }
