@@ -650,7 +650,7 @@ void QuorvaneEditor::applyUserZoom (float z)
     z = z < 0.5f ? 0.5f : juce::jmin (z, 2.0f);
     auto& store = AppSettings::get();
     store.properties.getUserSettings()->setValue ("editorZoom", (double) z);
-    store.properties.saveIfNeeded();
+    store.properties.getUserSettings()->saveIfNeeded();
 
     applyUserZoomLocal (z);
 
