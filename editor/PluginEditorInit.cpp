@@ -725,7 +725,8 @@ void QuorvaneEditor::showOffsetTargetEditPopup (int index, juce::Rectangle<int> 
 
     auto* nameField = &popup->nameField;
     launchCallOut (std::move (popup), anchorScreenBounds);
-    nameField->grabKeyboardFocus();
+    if (nameField->isShowing())
+        nameField->grabKeyboardFocus();
 }
 
 bool QuorvaneEditor::commitOffsetTargetEdit (const juce::String& oldName, bool editing, const juce::String& name, float lo, float hi)
