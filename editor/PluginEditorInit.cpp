@@ -723,6 +723,7 @@ void QuorvaneEditor::showOffsetTargetEditPopup (int index, juce::Rectangle<int> 
             e->deleteOffsetTarget (oldName);
     };
 
+    popup->setSize (272, popup->titlePx() + 166);
     auto* nameField = &popup->nameField;
     launchCallOut (std::move (popup), anchorScreenBounds);
     if (nameField->isShowing())
@@ -818,6 +819,7 @@ void QuorvaneEditor::showRangeEditPopup (bool meterRange, juce::Rectangle<int> a
         if (auto* e = safe.getComponent())
             e->commitRangeEdit (meterRange, lo, hi);
     };
+    popup->setSize (232, popup->titlePx() + 134);
     launchCallOut (std::move (popup), anchorScreenBounds);
 }
 

@@ -94,6 +94,10 @@ protected:
     {
         EXPECT_TRUE (juce::PopupMenu::dismissAllActiveMenus()) << name << ": no menu was open";
         pumpFor (150);
+        // The bare server keeps the menu's pixels until the window below draws again.
+        if (auto* w = juce::Desktop::getInstance().getComponent (0))
+            w->repaint();
+        pumpFor (100);
     }
 
     void closeCallOut (QuorvaneEditor& e, const juce::String& name)
@@ -102,6 +106,8 @@ protected:
         ASSERT_NE (box, nullptr) << name;
         EXPECT_TRUE (box->isShowing()) << name;
         EXPECT_TRUE (e.getLocalBounds().contains (box->getBounds())) << name << ": inside the window";
+        EXPECT_GE (box->getWidth(), 232) << name;
+        EXPECT_GE (box->getHeight(), 64) << name;
         box->dismiss();
         pumpFor (150);
     }

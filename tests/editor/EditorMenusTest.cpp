@@ -481,6 +481,8 @@ TEST_F (EditorMenus, OffsetTargetCommitsThroughThePopup)
         e.showOffsetTargetEditPopup (c.index, e.offsetTargetButton.getScreenBounds());
         auto* p = openPopup<OffsetTargetEditPopup> (e);
         ASSERT_NE (p, nullptr) << c.label;
+        EXPECT_EQ (p->getWidth(), 272);
+        EXPECT_EQ (p->getHeight(), p->titlePx() + 166);
         EXPECT_EQ (typeAndConfirm (*p, c.name, c.lo, c.hi), c.accepted) << c.label;
         EXPECT_EQ (user.containsKey ("offsetTargets"), juce::String (c.stored).isNotEmpty()) << c.label;
         if (juce::String (c.stored).isNotEmpty())
@@ -649,6 +651,8 @@ TEST_F (EditorMenus, DisplayRangePopupsStoreLimitedRanges)
         e.showRangeEditPopup (c.meter, e.railModeButton.getScreenBounds());
         auto* p = openPopup<RangeEditPopup> (e);
         ASSERT_NE (p, nullptr);
+        EXPECT_EQ (p->getWidth(), 232);
+        EXPECT_EQ (p->getHeight(), p->titlePx() + 134);
         p->minField.setText (c.lo, false);
         p->maxField.setText (c.hi, false);
         if (c.reset)
