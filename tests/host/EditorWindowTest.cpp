@@ -181,61 +181,6 @@ TEST_F (EditorWindow, OpensInARealWindowAtItsSizeAndZoomsWithTheHostScale)
     EXPECT_GT (audio.blocks.load(), 10);
 }
 
-TEST_F (EditorWindow, DraggingTheCornerGripWithTheMouseZoomsTheWindow)
-{
-    auto plugin = load();
-    ASSERT_NE (plugin, nullptr);
-    AudioThread audio (*plugin);
-
-    auto* editor = plugin->createEditorIfNeeded();
-    ASSERT_NE (editor, nullptr);
-    HostWindow window (editor);
-    pumpUntil ([&] { return window.isShowing() && editor->getWidth() == 972; }, 3000);
-    ASSERT_EQ (editor->getWidth(), 972);
-    pumpMessages (300);
-
-    // The grip is the window's bottom-right 14 x 14 pixels; a real pointer
-    // presses it, moves 50 pixels right and down in steps, and lets go.
-    const auto corner = editor->localPointToGlobal (juce::Point<int> (972 - 7, 612 - 7));
-    auto xdo = [] (juce::StringArray args) { args.insert (0, "xdotool"); return run (args); };
-    xdo ({ "mousemove", juce::String (corner.x), juce::String (corner.y) });
-    pumpMessages (100);
-    xdo ({ "mousedown", "1" });
-    pumpMessages (100);
-    for (int step = 1; step <= 5; ++step)
-    {
-        xdo ({ "mousemove", juce::String (corner.x + 10 * step), juce::String (corner.y + 10 * step) });
-        pumpMessages (60);
-    }
-    xdo ({ "mouseup", "1" });
-
-    // The release stores the zoom in the settings file.
-    auto storedZoom = []
-    {
-        // The bundle's own copy of the store wrote it: read the file afresh.
-        SettingsFile settings (AppSettings::settingsFileLocation(), {});
-        return settings.getDoubleValue ("editorZoom", 0.0);
-    };
-    pumpUntil ([&] { return std::abs (storedZoom() - 1.065) < 1.0e-4; }, 3000);
-    EXPECT_NEAR (storedZoom(), 1.065, 1.0e-4);
-
-    // 0.5 x (1022 / 972 + 662 / 612) = 1.0666, snapped to 1.065: the view grows
-    // to 972 x 1.065 by 612 x 1.065 (the framework rounds the host size up).
-    pumpUntil ([&] { return editor->getWidth() > 1000; }, 3000);
-    EXPECT_NEAR (editor->getWidth(), 972 * 1.065, 1.0);
-    EXPECT_NEAR (editor->getHeight(), 612 * 1.065, 1.0);
-
-    // The next window opens at the stored zoom.
-    window.clearContentComponent();
-    pumpMessages (50);
-    auto* again = plugin->createEditorIfNeeded();
-    HostWindow second (again);
-    pumpUntil ([&] { return again->getWidth() > 1000; }, 3000);
-    EXPECT_NEAR (again->getWidth(), 972 * 1.065, 1.0);
-    EXPECT_NEAR (again->getHeight(), 612 * 1.065, 1.0);
-    second.clearContentComponent();
-}
-
 TEST_F (EditorWindow, ClosesAndReopensFiftyTimesWhileAudioRuns)
 {
     auto plugin = load();
@@ -439,4 +384,61 @@ TEST_F (EditorWindow, ViewOutlivesAnInstanceTheHostDestroysFirst)
 
     XDestroyWindow (display, parent);
     XCloseDisplay (display);
+}
+
+// Last of the file: the zoom it stores stays in the bundle's own copy of the
+// settings, so every window opened after it would open zoomed.
+TEST_F (EditorWindow, DraggingTheCornerGripWithTheMouseZoomsTheWindow)
+{
+    auto plugin = load();
+    ASSERT_NE (plugin, nullptr);
+    AudioThread audio (*plugin);
+
+    auto* editor = plugin->createEditorIfNeeded();
+    ASSERT_NE (editor, nullptr);
+    HostWindow window (editor);
+    pumpUntil ([&] { return window.isShowing() && editor->getWidth() == 972; }, 3000);
+    ASSERT_EQ (editor->getWidth(), 972);
+    pumpMessages (300);
+
+    // The grip is the window's bottom-right 14 x 14 pixels; a real pointer
+    // presses it, moves 50 pixels right and down in steps, and lets go.
+    const auto corner = editor->localPointToGlobal (juce::Point<int> (972 - 7, 612 - 7));
+    auto xdo = [] (juce::StringArray args) { args.insert (0, "xdotool"); return run (args); };
+    xdo ({ "mousemove", juce::String (corner.x), juce::String (corner.y) });
+    pumpMessages (100);
+    xdo ({ "mousedown", "1" });
+    pumpMessages (100);
+    for (int step = 1; step <= 5; ++step)
+    {
+        xdo ({ "mousemove", juce::String (corner.x + 10 * step), juce::String (corner.y + 10 * step) });
+        pumpMessages (60);
+    }
+    xdo ({ "mouseup", "1" });
+
+    // The release stores the zoom in the settings file.
+    auto storedZoom = []
+    {
+        // The bundle's own copy of the store wrote it: read the file afresh.
+        SettingsFile settings (AppSettings::settingsFileLocation(), {});
+        return settings.getDoubleValue ("editorZoom", 0.0);
+    };
+    pumpUntil ([&] { return std::abs (storedZoom() - 1.065) < 1.0e-4; }, 3000);
+    EXPECT_NEAR (storedZoom(), 1.065, 1.0e-4);
+
+    // 0.5 x (1022 / 972 + 662 / 612) = 1.0666, snapped to 1.065: the view grows
+    // to 972 x 1.065 by 612 x 1.065 (the framework rounds the host size up).
+    pumpUntil ([&] { return editor->getWidth() > 1000; }, 3000);
+    EXPECT_NEAR (editor->getWidth(), 972 * 1.065, 1.0);
+    EXPECT_NEAR (editor->getHeight(), 612 * 1.065, 1.0);
+
+    // The next window opens at the stored zoom.
+    window.clearContentComponent();
+    pumpMessages (50);
+    auto* again = plugin->createEditorIfNeeded();
+    HostWindow second (again);
+    pumpUntil ([&] { return again->getWidth() > 1000; }, 3000);
+    EXPECT_NEAR (again->getWidth(), 972 * 1.065, 1.0);
+    EXPECT_NEAR (again->getHeight(), 612 * 1.065, 1.0);
+    second.clearContentComponent();
 }
