@@ -196,6 +196,16 @@ TEST_F (EditorMenus, MeasurementModeResultReachesLinkedInstancesAndIsRefusedWhil
     EXPECT_EQ (e.railModeButton.getButtonText(), "Custom RMS");
     EXPECT_EQ (e.columnCaptions[1].getText(), "Inst Custom RMS");
 
+    // The panel's fourteen tooltips exist in both languages.
+    for (int lang : { 0, 1 })
+    {
+        const auto t = qvn::uiText::cwrmsTooltips (lang);
+        for (auto* s : { &t.graph, &t.filterType, &t.flatTilt, &t.freq, &t.gain, &t.q, &t.slope, &t.bandPower,
+                         &t.factoryPreset, &t.presetName, &t.save, &t.deletePreset, &t.apply, &t.cancel })
+            EXPECT_TRUE (s->isNotEmpty());
+        EXPECT_EQ (t.cancel, lang == 1 ? ja ("何も適用せずに閉じます。") : juce::String ("Close without applying anything."));
+    }
+
     // "Custom Settings..." without a panel opens nothing and fails nothing.
     e.handleMeasurementModeMenuResult (401);
     EXPECT_EQ (e.customWeightingPanel, nullptr);
