@@ -25,6 +25,10 @@ QuorvaneEditor::~QuorvaneEditor()
         box->setLookAndFeel (nullptr);
         box->dismiss();
     }
+    // Boxes dismissed a moment ago (their deletion is still queued) too.
+    for (auto* child : getChildren())
+        if (auto* box = dynamic_cast<juce::CallOutBox*> (child))
+            box->setLookAndFeel (nullptr);
 
     if (updateChecker != nullptr)
         updateChecker->removeChangeListener (this);

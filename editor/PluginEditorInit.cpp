@@ -787,8 +787,26 @@ juce::CallOutBox* QuorvaneEditor::launchCallOut (std::unique_ptr<juce::Component
     if (auto* previous = dynamic_cast<juce::CallOutBox*> (openCallOut.getComponent()))
         previous->dismiss();
 
+    // Owns the popup and its box for as long as the box is modal, like the
+    // framework's own launcher, but takes the keyboard focus only when the
+    // window is on screen (a window not shown cannot hold it). The modal
+    // manager deletes this holder when the box closes.
+    struct CallOutHolder : public juce::ModalComponentManager::Callback
+    {
+        CallOutHolder (std::unique_ptr<juce::Component> c, juce::Rectangle<int> area, juce::Component* parent)
+            : popup (std::move (c)), box (*popup, area, parent)
+        {
+            box.setVisible (true);
+            box.enterModalState (parent->isShowing(), this);
+        }
+        void modalStateFinished (int) override {}
+
+        std::unique_ptr<juce::Component> popup;
+        juce::CallOutBox box;
+    };
+
     const auto anchor = getLocalArea (nullptr, anchorScreenBounds);
-    auto& box = juce::CallOutBox::launchAsynchronously (std::move (content), anchor, this);
+    auto& box = (new CallOutHolder (std::move (content), anchor, this))->box;
     box.setLookAndFeel (&callOutLook);
     box.setArrowSize (0.0f);
     box.updatePosition (anchor, getLocalBounds());

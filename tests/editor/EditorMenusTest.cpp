@@ -308,10 +308,11 @@ TEST_F (EditorMenus, RmsTimePopupClearsItsDragFlagsWhenClosedMidDrag)
     EXPECT_NE (openPopup<RangeEditPopup> (e), nullptr);
 
     // Refused while measuring: nothing opens.
-    e.openCallOut = nullptr;
+    auto* before = e.openCallOut.getComponent();
     v.runHeldOpen = true;
     e.showRmsTimePopup (e.railModeButton.getScreenBounds());
-    EXPECT_EQ (e.openCallOut.getComponent(), nullptr);
+    EXPECT_EQ (e.openCallOut.getComponent(), before);
+    EXPECT_NE (openPopup<RangeEditPopup> (e), nullptr);
     v.runHeldOpen = false;
 }
 
