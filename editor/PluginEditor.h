@@ -10,6 +10,7 @@
 #include "weighting_editor/CustomWeightedRmsEditor.h"
 
 #include <array>
+#include <functional>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -27,6 +28,19 @@ struct InstPlaceholderCopy
 
 /** Texts for the given language, conflict state and number of connected Vocal instances. */
 InstPlaceholderCopy instPlaceholderCopy (bool japanese, bool conflict, int connectedVocals);
+
+/** The tooltips of the custom weighting panel, in one language. */
+struct CwrmsTooltips
+{
+    juce::String graph, filterType, flatTilt, freq, gain, q, slope, bandPower, factoryPreset, presetName, save,
+        deletePreset, apply, cancel;
+};
+
+/** The panel's tooltips in Japanese for language 1, otherwise in English. */
+CwrmsTooltips cwrmsTooltips (int language);
+
+/** The TARGET button's tooltip: the selection (empty name: none) and how to use it. */
+juce::String offsetTargetButtonTooltip (int language, const juce::String& name, const juce::String& rangeText);
 } // namespace qvn::uiText
 
 //==============================================================================
@@ -163,6 +177,51 @@ public:
     void applyTooltips (int lang);
     void refreshUpdateUI();
     void rebuildSectionViews();
+
+    //==============================================================================
+    // Menus, popups, the update bell and the tooltips. Each menu is built by a
+    // function of its own so that its items can be read without showing it;
+    // the matching handler acts on a chosen item id (0 = dismissed).
+    juce::PopupMenu buildMeasurementModeMenu() const;
+    void showMeasurementModePopupMenu();
+    void handleMeasurementModeMenuResult (int itemId);
+    juce::PopupMenu buildMeterModeMenu() const;
+    void showMeterModeMenu();
+    void handleMeterModeMenuResult (int itemId);
+    void showRmsTimePopup (juce::Rectangle<int> anchorScreenBounds);
+    void openCustomWeightingPanel();
+
+    juce::PopupMenu buildOffsetTargetMenu();
+    void showOffsetTargetMenu();
+    void handleOffsetTargetMenuResult (int itemId);
+    void applyOffsetTargetSelection();
+    void showOffsetTargetEditPopup (int index, juce::Rectangle<int> anchorScreenBounds);
+    bool commitOffsetTargetEdit (const juce::String& oldName, bool editing, const juce::String& name, float lo, float hi);
+    void deleteOffsetTarget (const juce::String& oldName);
+    juce::String offsetTargetButtonTooltipText (int language) const;
+    static juce::String offsetTargetRangeText (const qvn::OffsetTarget&);
+    void showRangeEditPopup (bool meterRange, juce::Rectangle<int> anchorScreenBounds);
+    void commitRangeEdit (bool meterRange, float lo, float hi);
+
+    juce::PopupMenu buildSettingsMenu() const;
+    void showSettingsPopupMenu();
+    void handleSettingsMenuResult (int itemId);
+    juce::PopupMenu buildBellMenu() const;
+    void showBellPopupMenu();
+    void handleBellMenuResult (int itemId, const juce::String& releaseUrl);
+    void toggleUpdateChecks();
+    void initMenuAndPopupHandlers();
+
+    /** Puts a popup in a call-out box inside this editor, closing the one before. */
+    juce::CallOutBox* launchCallOut (std::unique_ptr<juce::Component> content, juce::Rectangle<int> anchorScreenBounds);
+
+    static constexpr float kZoomPresets[8] = { 0.5f, 0.75f, 0.9f, 1.0f, 1.1f, 1.25f, 1.5f, 2.0f };
+
+    /** Every web page the editor opens goes through this launcher (by default
+        the desktop's opener, xdg-open); tests replace it to see the address. */
+    static std::function<void (const juce::String&)>& browserLauncher();
+    /** The manual's address from the build settings, empty when none is set. */
+    static juce::String manualUrl();
 
     //==============================================================================
     // Members, in construction order.

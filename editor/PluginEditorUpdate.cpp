@@ -8,6 +8,9 @@ void QuorvaneEditor::timerCallback()
 
     rebuildSectionViews();
 
+    // A state restored by the host may name another Offset Target.
+    applyOffsetTargetSelection();
+
     const int role = currentRole();
     const int conflict = proc.roleConflict.load() ? 1 : 0;
     const int instView = proc.instTargetUiOpen.load() ? 1 : 0;
