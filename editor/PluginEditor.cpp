@@ -277,35 +277,6 @@ juce::String QuorvaneEditor::manualUrl()
     return qvn::isOpenableReleasePageUrl (url) ? url : juce::String();
 }
 
-qvn::uiText::CwrmsTooltips qvn::uiText::cwrmsTooltips (int language)
-{
-    const bool ja = language == 1;
-    auto t = [ja] (const char* en, const char* jp) { return ja ? juce::String::fromUTF8 (jp) : juce::String (en); };
-    CwrmsTooltips r;
-    r.graph = t ("Drag a band's node to move it. The wheel over a node changes its Q. Double-click a bypassed node to enable that band. Clicking away from a node does nothing.",
-                 "ノードをドラッグするとそのバンドを動かせます。ノード上でホイールを回すとQが変わります。バイパス中のノードはダブルクリックで有効になります。ノードから離れた場所のクリックでは何も起きません。");
-    r.filterType = t ("Filter shape for the selected band. High Pass and Low Pass use Slope; the others use Gain.",
-                      "選択中バンドのフィルタ形状。ハイパスとローパスはスロープを、それ以外はゲインを使います。");
-    r.flatTilt = t ("Flat Tilt: one straight line across 20 Hz to 20 kHz, passing through 0 dB at the frequency. Gain is the total tilt from end to end; moving the frequency slides the line. Q and Slope are not used.",
-                    "フラットチルト: 20Hz〜20kHzを貫く一直線の傾きです。指定周波数で0 dBを通り、ゲインの値が低域端から高域端までの総傾きになります。周波数を動かすと直線が上下に滑ります。QとスロープはFlat Tiltでは使いません。");
-    r.freq = t ("Corner or centre frequency for the band. Type a value or turn the knob.",
-                "バンドのコーナー周波数（ベルは中心周波数）。数値の直接入力もできます。");
-    r.gain = t ("Boost or cut. Not used by High Pass / Low Pass.", "ブースト／カット量。ハイパスとローパスでは使いません。");
-    r.q = t ("Resonance at the corner, or bandwidth for a Bell. Not used by Flat Tilt.",
-             "コーナーの共振の鋭さ。ベルでは帯域幅になります。Flat Tiltでは使いません。");
-    r.slope = t ("Roll-off for High Pass / Low Pass, continuously variable from 0 to 96 dB/oct. 0 is transparent. Multiples of 12 are exact Butterworth; other values are approximated over the audible band.",
-                 "ハイパス／ローパスの傾き。0〜96 dB/oct を連続で設定できます。0 は素通し。12の倍数は厳密なButterworthで、それ以外は可聴帯域内での近似です。");
-    r.bandPower = t ("Enable or bypass this band.", "このバンドを有効／バイパスします。");
-    r.factoryPreset = t ("Recall a built-in weighting.", "組み込みの重み付けを呼び出します。");
-    r.presetName = t ("Name for a new saved preset.", "新しく保存するプリセットの名前。");
-    r.save = t ("Save the current settings under the typed name.", "入力した名前で現在の設定を保存します。");
-    r.deletePreset = t ("Delete the selected saved preset.", "選択中の保存プリセットを削除します。");
-    r.apply = t ("Apply these settings. Changing the weighting curve clears existing Custom RMS results and needs a re-measure.",
-                 "設定を適用します。重み付けカーブを変えると既存のCustom RMS結果を消去して再測定が必要になります。");
-    r.cancel = t ("Close without applying anything.", "何も適用せずに閉じます。");
-    return r;
-}
-
 juce::PopupMenu QuorvaneEditor::buildMeasurementModeMenu() const
 {
     const bool ja = proc.tooltipLang.load() == 1;
@@ -368,14 +339,9 @@ void QuorvaneEditor::handleMeasurementModeMenuResult (int itemId)
 
 void QuorvaneEditor::openCustomWeightingPanel()
 {
-    // The panel comes with the custom weighting editor; until it exists there
-    // is nothing to open.
-    if (customWeightingPanel == nullptr)
-        return;
-
-    customWeightingPanel->setBounds (getLocalBounds());
-    customWeightingPanel->setVisible (true);
-    customWeightingPanel->toFront (true);
+    // Created over the window on first use, then only shown again; the
+    // opening sequence takes the applied weighting and the current language.
+    CustomWeightedRmsEditor::openOver (*this, customWeightingPanel, proc);
 }
 
 juce::PopupMenu QuorvaneEditor::buildMeterModeMenu() const

@@ -29,16 +29,6 @@ struct InstPlaceholderCopy
 /** Texts for the given language, conflict state and number of connected Vocal instances. */
 InstPlaceholderCopy instPlaceholderCopy (bool japanese, bool conflict, int connectedVocals);
 
-/** The tooltips of the custom weighting panel, in one language. */
-struct CwrmsTooltips
-{
-    juce::String graph, filterType, flatTilt, freq, gain, q, slope, bandPower, factoryPreset, presetName, save,
-        deletePreset, apply, cancel;
-};
-
-/** The panel's tooltips in Japanese for language 1, otherwise in English. */
-CwrmsTooltips cwrmsTooltips (int language);
-
 /** The TARGET button's tooltip: the selection (empty name: none) and how to use it. */
 juce::String offsetTargetButtonTooltip (int language, const juce::String& name, const juce::String& rangeText);
 } // namespace qvn::uiText

@@ -206,9 +206,19 @@ TEST_F (EditorMenus, MeasurementModeResultReachesLinkedInstancesAndIsRefusedWhil
         EXPECT_EQ (t.cancel, lang == 1 ? ja ("何も適用せずに閉じます。") : juce::String ("Close without applying anything."));
     }
 
-    // "Custom Settings..." without a panel opens nothing and fails nothing.
-    e.handleMeasurementModeMenuResult (401);
+    // "Custom Settings..." creates the panel over the whole window once and
+    // then shows that same panel again.
     EXPECT_EQ (e.customWeightingPanel, nullptr);
+    e.handleMeasurementModeMenuResult (401);
+    ASSERT_NE (e.customWeightingPanel, nullptr);
+    auto* panel = e.customWeightingPanel.get();
+    EXPECT_EQ (panel->getParentComponent(), &e);
+    EXPECT_TRUE (panel->isVisible());
+    EXPECT_EQ (panel->getBounds(), e.getLocalBounds());
+    panel->setVisible (false);
+    e.handleMeasurementModeMenuResult (401);
+    EXPECT_EQ (e.customWeightingPanel.get(), panel);
+    EXPECT_TRUE (panel->isVisible());
     e.handleMeasurementModeMenuResult (0);
 }
 
