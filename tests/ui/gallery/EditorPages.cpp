@@ -3,6 +3,7 @@
 // instance, the INST status and Target LUFS views, the role conflict and the
 // Vocal view with and without the section sidebar and with other Vocals.
 
+#include "EditorGallerySupport.h"
 #include "Gallery.h"
 
 #include "editor/PluginEditor.h"
@@ -15,23 +16,6 @@ using namespace qvn::gallery;
 
 namespace
 {
-// The editor reads and writes the per-user settings file; the gallery keeps
-// its own, so a developer's zoom or sidebar choice never changes the images.
-const bool galleryHome = []
-{
-    const auto home = juce::File::getSpecialLocation (juce::File::tempDirectory).getChildFile ("qvn_gallery_home");
-    home.createDirectory();
-    ::setenv ("HOME", home.getFullPathName().toRawUTF8(), 1);
-    return true;
-}();
-
-void setRole (QuorvaneProcessor& p, int role)
-{
-    auto* param = p.parameters.getParameter (ids::role);
-    param->setValueNotifyingHost (param->convertTo0to1 ((float) role));
-    p.handleUpdateNowIfNeeded();
-}
-
 struct Scene
 {
     int ownRole = 0;

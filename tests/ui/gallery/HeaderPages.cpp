@@ -3,6 +3,7 @@
 // B active, renaming, without sidebar), and a whole Vocal window whose meter
 // bars show levels of three linked Vocal instances, as the refresh sets them.
 
+#include "EditorGallerySupport.h"
 #include "Gallery.h"
 
 #include "editor/PluginEditor.h"
@@ -14,21 +15,6 @@ using namespace qvn::gallery;
 
 namespace
 {
-const bool headerGalleryHome = []
-{
-    const auto home = juce::File::getSpecialLocation (juce::File::tempDirectory).getChildFile ("qvn_gallery_home");
-    home.createDirectory();
-    ::setenv ("HOME", home.getFullPathName().toRawUTF8(), 1);
-    return true;
-}();
-
-void assignRole (QuorvaneProcessor& p, int role)
-{
-    auto* param = p.parameters.getParameter (ids::role);
-    param->setValueNotifyingHost (param->convertTo0to1 ((float) role));
-    p.handleUpdateNowIfNeeded();
-}
-
 constexpr int kStrip = 50;   // the header band and a little of what is below
 
 /** Several windows, each showing its header strip, stacked. */
@@ -46,7 +32,7 @@ public:
         {
             auto p = std::make_unique<QuorvaneProcessor>();
             p->tooltipLang = ctx.japanese ? 1 : 0;
-            assignRole (*p, role);
+            setRole (*p, role);
             processors.push_back (std::move (p));
             return processors.back().get();
         };
@@ -119,7 +105,7 @@ public:
         {
             auto p = std::make_unique<QuorvaneProcessor>();
             p->tooltipLang = ctx.japanese ? 1 : 0;
-            assignRole (*p, role);
+            setRole (*p, role);
             processors.push_back (std::move (p));
             return processors.back().get();
         };
@@ -182,7 +168,7 @@ public:
         {
             auto p = std::make_unique<QuorvaneProcessor>();
             p->tooltipLang = ctx.japanese ? 1 : 0;
-            assignRole (*p, role);
+            setRole (*p, role);
             processors.push_back (std::move (p));
         }
         auto& own = *processors[1];

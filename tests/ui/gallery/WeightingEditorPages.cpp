@@ -4,6 +4,7 @@
 // dimmed), a Flat Tilt band with an edited weighting, and the confirmation
 // card that Apply shows while results exist.
 
+#include "EditorGallerySupport.h"
 #include "Gallery.h"
 
 #include "editor/PluginEditor.h"
@@ -17,21 +18,6 @@ using namespace qvn::gallery;
 
 namespace
 {
-const bool galleryHome = []
-{
-    const auto home = juce::File::getSpecialLocation (juce::File::tempDirectory).getChildFile ("qvn_gallery_home");
-    home.createDirectory();
-    ::setenv ("HOME", home.getFullPathName().toRawUTF8(), 1);
-    return true;
-}();
-
-void setRole (QuorvaneProcessor& p, int role)
-{
-    auto* param = p.parameters.getParameter (ids::role);
-    param->setValueNotifyingHost (param->convertTo0to1 ((float) role));
-    p.handleUpdateNowIfNeeded();
-}
-
 enum class Scene { standardK, bypassedBand, flatTilt, confirmCard };
 
 class PanelPage : public GalleryPage
