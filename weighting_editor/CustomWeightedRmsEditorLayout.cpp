@@ -75,6 +75,14 @@ void CustomWeightedRmsEditor::resized()
         const int w = line.getWidth();
         const int vw = juce::jmin (w, userChipStrip.getWidth(), juce::jmax (0, w - 256));
         userChipViewport.setBounds (take (line, vw, left));
+        // The chips fill the viewport's visible height (less while its scroll bar shows).
+        const int visibleHeight = userChipViewport.getMaximumVisibleHeight();
+        if (visibleHeight > 0 && visibleHeight != userChipStrip.getHeight())
+        {
+            userChipStrip.setSize (userChipStrip.getWidth(), visibleHeight);
+            for (auto& chip : userChips)
+                chip->setSize (chip->getWidth(), visibleHeight);
+        }
         if (juce::jmin (userChipStrip.getWidth(), w - 256) > 0)
             take (line, 8, left);
         nameField.setBounds (take (line, juce::jlimit (0, 300, line.getWidth() - 136), left));

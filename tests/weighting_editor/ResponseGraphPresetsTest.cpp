@@ -783,3 +783,46 @@ TEST (PresetProcesses, SurviveANewProcess)
     folder.deleteRecursively();
 }
 } // namespace
+
+namespace
+{
+class SmallWindow : public PanelFixture
+{
+public:
+    SmallWindow() : PanelFixture (200, 300) {}
+};
+
+TEST_F (SmallWindow, NoSizeGoesNegativeAndTheGraphKeeps120Pixels)
+{
+    auto& p = *panel;
+    EXPECT_EQ (p.frameBounds, juce::Rectangle<int> (12, 12, 176, 276)) << "margin 12 below W / 22";
+    EXPECT_EQ (p.responseGraph.getHeight(), 120) << "overlaps the rows rather than shrinking";
+    for (auto* c : p.getChildren())
+    {
+        EXPECT_GE (c->getWidth(), 0);
+        EXPECT_GE (c->getHeight(), 0);
+    }
+    EXPECT_EQ (p.nameField.getWidth(), 0) << "136 px or less left for name, Save and Delete";
+    EXPECT_EQ (p.userChipViewport.getWidth(), 0);
+
+    // The confirmation card keeps covering the panel through a resize.
+    p.confirm ("t", "m", "ok", [] {});
+    host.setSize (640, 420);
+    p.setBounds (host.getLocalBounds());
+    EXPECT_EQ (p.confirmDialog.getBounds(), juce::Rectangle<int> (0, 0, 640, 420));
+
+    // Many user presets: the viewport scrolls and the chips take its visible height.
+    p.userPresets.clear();
+    for (int i = 0; i < 12; ++i)
+        p.userPresets.push_back ({ "Preset number " + juce::String (i), CustomWeightedRmsSettings {} });
+    host.setSize (1492, 612);
+    p.setBounds (host.getLocalBounds());
+    p.rebuildUserChips();
+    p.resized();
+    EXPECT_GT (p.userChipViewport.getWidth(), 0);
+    EXPECT_LT (p.userChipViewport.getWidth(), p.userChipStrip.getWidth());
+    EXPECT_EQ (p.userChipStrip.getHeight(), p.userChipViewport.getMaximumVisibleHeight());
+    EXPECT_EQ (p.userChips[5]->getHeight(), p.userChipStrip.getHeight());
+    EXPECT_EQ (p.cards[1].subtitle, "12 saved");
+}
+} // namespace
