@@ -541,8 +541,21 @@ bool AppSettings::saveCustomWeightedRmsPreset (const juce::String& name, CustomW
                       [] (const auto& a, const auto& b) { return a.name.compareIgnoreCase (b.name) < 0; });
 
     auto& s = userSettings();
-    s.setValue (qvn::settingsKeys::customWeightedRmsPresets, encodeCustomPresets (presets));
-    return s.saveIfNeeded();
+    const auto key = juce::String (qvn::settingsKeys::customWeightedRmsPresets);
+    const bool hadList = s.containsKey (key);
+    const auto previous = s.getValue (key);
+
+    s.setValue (key, encodeCustomPresets (presets));
+    if (s.saveIfNeeded())
+        return true;
+
+    // Reported as not saved, so it must not be saved later either (by the
+    // next write of any other setting): the store gets its old list back.
+    if (hadList)
+        s.setValue (key, previous);
+    else
+        s.removeValue (key);
+    return false;
 }
 
 void AppSettings::deleteCustomWeightedRmsPreset (const juce::String& name)

@@ -48,6 +48,31 @@ void drawDashedRoundedRect (juce::Graphics&, juce::Rectangle<float> area, juce::
 
 /** Type names by filter type (limited to 0..5) and language (1 Japanese). */
 juce::String typeName (int type, int lang);
+
+/** The response plot's rectangle in component pixels and its display range
+    (the plot spans -range at its bottom to +range at its top). */
+struct PlotMap
+{
+    float left = 0.0f, top = 0.0f, width = 0.0f, height = 0.0f, range = 24.0f;
+
+    static PlotMap forSize (int componentWidth, int componentHeight, float rangeDb) noexcept;
+    float right() const noexcept  { return left + width; }
+    float bottom() const noexcept { return top + height; }
+    float xForFrequency (double hz) const noexcept;
+    float yForLevel (double db) const noexcept;
+    bool operator== (const PlotMap& o) const noexcept;
+};
+
+struct FreqTick { double hz; const char* label; };
+inline constexpr std::array<FreqTick, 10> kFreqTicks {{
+    { 20.0, "20" }, { 50.0, "50" }, { 100.0, "100" }, { 200.0, "200" }, { 500.0, "500" },
+    { 1000.0, "1k" }, { 2000.0, "2k" }, { 5000.0, "5k" }, { 10000.0, "10k" }, { 20000.0, "20k" }
+}};
+
+inline constexpr std::array<float, 4> kDisplayRanges { 6.0f, 12.0f, 24.0f, 48.0f };
+
+/** True for the filter types whose node follows the band's gain (all but the passes). */
+bool typeUsesGain (int type) noexcept;
 } // namespace qvn::cwrms
 
 namespace FlatUI
@@ -124,21 +149,59 @@ public:
         const int style;   // 0 Apply, 1 Delete and Cancel, 2 Save
     };
 
-    /** The response plot of the working copy. */
+    class RangeButtonLF : public FlatLookAndFeel
+    {
+    public:
+        ~RangeButtonLF() override = default;
+        void drawButtonBackground (juce::Graphics&, juce::Button&, const juce::Colour&, bool over, bool down) override;
+        void drawButtonText (juce::Graphics&, juce::TextButton&, bool over, bool down) override;
+    };
+
+    /** The response plot of the working copy: curves, draggable band nodes,
+        wheel for Q, double-click to switch a band on, display range menu. */
     class ResponseGraph : public juce::Component, public juce::SettableTooltipClient
     {
     public:
         explicit ResponseGraph (CustomWeightedRmsEditor& owner);
         ~ResponseGraph() override;
+        void mouseMove (const juce::MouseEvent&) override;
+        void mouseExit (const juce::MouseEvent&) override;
+        void mouseDown (const juce::MouseEvent&) override;
+        void mouseDrag (const juce::MouseEvent&) override;
+        void mouseUp (const juce::MouseEvent&) override;
+        void mouseDoubleClick (const juce::MouseEvent&) override;
+        void mouseWheelMove (const juce::MouseEvent&, const juce::MouseWheelDetails&) override;
         void paint (juce::Graphics&) override;
+        void resized() override;
 
         /** The curves are rebuilt from the working copy before the next paint. */
-        void markDirty() noexcept { dirty = true; }
+        void markDirty() noexcept { curvesDirty = true; }
+
+        qvn::cwrms::PlotMap currentMap() const noexcept;
+        juce::Point<float> nodePosition (int band, const qvn::cwrms::PlotMap&) const noexcept;
+
+        /** The band whose node is within 14 px of the point (nearest, ties to
+            the higher band), -1 when none. */
+        int nodeAt (juce::Point<float>, const qvn::cwrms::PlotMap&, bool includeBypassed) const noexcept;
+        void rebuildCurves (const qvn::cwrms::PlotMap&);
+        void showRangeMenu();
+        void setRange (float rangeDb);
+
+        /** Readout texts of a band: the value line and the frequency line. */
+        static juce::String valueReadout (const CustomSlotSettings&);
+        static juce::String frequencyReadout (double hz);
 
         CustomWeightedRmsEditor& panel;
-        bool dirty = true;
-        juce::Path curve;
-        juce::Rectangle<float> curveArea;
+        juce::TextButton rangeButton;
+        RangeButtonLF rangeLook;
+        bool dragging = false;
+        bool curvesDirty = true;
+        qvn::cwrms::PlotMap cachedMap;
+        juce::Path totalCurve;
+        std::array<juce::Path, 6> bandCurves;
+        // Pointer minus node position at the press, so a press without
+        // movement leaves the band where it is.
+        juce::Point<float> grabOffset;
     };
 
     class BandRow : public juce::Component
@@ -241,10 +304,16 @@ public:
     /** Selects a band (limited to 0..5) and shows its controls. */
     void selectBand (int band);
 
-    // Presets (list, chips and Save availability).
+    // Presets.
+    void applyFactoryPreset (int index);
+    void applyUserPreset (int index);
     void refreshPresetList();
     void rebuildUserChips();
     void updateSaveAvailability();
+    void saveUserPreset();
+    void deleteUserPreset();
+    /** Lights the chips from presetSelection; Delete only for a user preset. */
+    void lightPresetChips();
 
     int lang() const noexcept;
     bool isJapanese() const noexcept { return lang() == 1; }

@@ -120,6 +120,11 @@ void CustomWeightedRmsEditor::initPresetControls()
     userChipViewport.setScrollBarsShown (false, false, false, true);
     userChipViewport.setScrollBarThickness (5);
     userChipViewport.getHorizontalScrollBar().setColour (juce::ScrollBar::thumbColourId, qvn::cwrms::kStrongCol);
+
+    standardKChip.onClick = [this] { applyFactoryPreset (0); };
+    flatChip.onClick = [this] { applyFactoryPreset (1); };
+    saveButton.onClick = [this] { saveUserPreset(); };
+    deleteButton.onClick = [this] { deleteUserPreset(); };
 }
 
 void CustomWeightedRmsEditor::initTypeButtons()
@@ -194,7 +199,7 @@ void CustomWeightedRmsEditor::configureControls()
         applyNameFieldFont();
         updateSaveAvailability();
     };
-    nameField.onReturnKey = [this] { updateSaveAvailability(); };
+    nameField.onReturnKey = [this] { saveUserPreset(); };
     updateSaveAvailability();
 
     cancelButton.onClick = [this] { setVisible (false); };
@@ -309,11 +314,7 @@ void CustomWeightedRmsEditor::derivePresetSelection()
                 break;
             }
 
-    standardKChip.setToggleState (presetSelection == 1, juce::dontSendNotification);
-    flatChip.setToggleState (presetSelection == 2, juce::dontSendNotification);
-    for (size_t i = 0; i < userChips.size(); ++i)
-        userChips[i]->setToggleState (presetSelection == 100 + (int) i, juce::dontSendNotification);
-    deleteButton.setEnabled (presetSelection >= 100);
+    lightPresetChips();
 }
 
 void CustomWeightedRmsEditor::applyNameFieldFont()

@@ -75,6 +75,14 @@ void CustomWeightedRmsEditor::resized()
         const int w = line.getWidth();
         const int vw = juce::jmin (w, userChipStrip.getWidth(), juce::jmax (0, w - 256));
         userChipViewport.setBounds (take (line, vw, left));
+        // The chips fill the viewport's visible height (less while its scroll bar shows).
+        const int visibleHeight = userChipViewport.getMaximumVisibleHeight();
+        if (visibleHeight > 0 && visibleHeight != userChipStrip.getHeight())
+        {
+            userChipStrip.setSize (userChipStrip.getWidth(), visibleHeight);
+            for (auto& chip : userChips)
+                chip->setSize (chip->getWidth(), visibleHeight);
+        }
         if (juce::jmin (userChipStrip.getWidth(), w - 256) > 0)
             take (line, 8, left);
         nameField.setBounds (take (line, juce::jlimit (0, 300, line.getWidth() - 136), left));
@@ -152,27 +160,25 @@ void CustomWeightedRmsEditor::paint (juce::Graphics& g)
     g.setColour (kDividerCol);
     g.fillRect (headerBounds.getX(), headerBounds.getBottom() - 1, headerBounds.getWidth(), 1);
 
-    auto titleFont = [this] (float h)
-    {
-        return isJapanese() ? FlatLookAndFeel::jpBoldFont (h - 1.0f) : FlatLookAndFeel::dinFont (h, juce::Font::bold);
-    };
+    const auto titleFont = FlatLookAndFeel::dinFont (12.0f).withExtraKerningFactor (0.14f);
 
     for (const auto& card : cards)
     {
+        const auto b = card.bounds.toFloat();
         g.setColour (kCardCol);
-        g.fillRoundedRectangle (card.bounds.toFloat(), 6.0f);
+        g.fillRoundedRectangle (b, 6.0f);
         g.setColour (kDividerCol);
-        g.drawRoundedRectangle (card.bounds.toFloat().reduced (0.5f), 6.0f, 1.0f);
+        g.drawRoundedRectangle (b.reduced (0.5f), 6.0f, 1.0f);
 
         const juce::Rectangle<int> titleLine (card.bounds.getX() + 12, card.bounds.getY() + 8,
-                                              juce::jmax (0, card.bounds.getWidth() - 24), 15);
+                                              juce::jmax (0, card.bounds.getWidth() - 24),
+                                              juce::jmin (15, juce::jmax (0, card.bounds.getHeight() - 16)));
         g.setColour (kText2Col);
-        g.setFont (titleFont (11.0f));
+        g.setFont (titleFont);
         qvn::compat::drawText (g, card.title, titleLine, juce::Justification::centredLeft, true);
         if (card.subtitle.isNotEmpty())
         {
-            g.setColour (kText3Col);
-            g.setFont (isJapanese() ? FlatLookAndFeel::jpFont (11.0f) : FlatLookAndFeel::dinFont (11.0f));
+            g.setFont (FlatLookAndFeel::dinFont (12.0f));
             qvn::compat::drawText (g, card.subtitle, titleLine, juce::Justification::centredRight, true);
         }
     }
@@ -182,15 +188,26 @@ void CustomWeightedRmsEditor::paint (juce::Graphics& g)
     g.setColour (kDividerCol);
     g.drawRoundedRectangle (bandCardBounds.toFloat().reduced (0.5f), 7.0f, 1.0f);
 
-    const auto innerCard = bandCardBounds.reduced (12, 10);
-    g.setColour (FlatUI::bandColour (selectedBand));
-    g.setFont (titleFont (11.0f));
-    const auto bandTitle = (isJapanese() ? juce::String::fromUTF8 ("バンド ") : juce::String ("BAND "))
-                           + juce::String (selectedBand + 1) + juce::String::fromUTF8 (" \xc2\xb7 ")
-                           + (isJapanese() ? juce::String::fromUTF8 ("フィルタータイプ") : juce::String ("FILTER TYPE"));
-    qvn::compat::drawText (g, bandTitle, innerCard.withHeight (15), juce::Justification::centredLeft, true);
+    // The type column's width, as the layout gives it.
+    const int W = getWidth();
+    const int m = juce::jmax (12, W / 22);
+    const int n = juce::jmax (0, W - 2 * m - 60);
+    const int c = n / 3 < 170 ? 170 : juce::jmin (n / 3, 250);
 
-    const int x = typeButtons[2].getRight() + 9;
+    const auto innerCard = bandCardBounds.reduced (12, 10);
+    auto titleLine = innerCard.withWidth (juce::jmin (c, innerCard.getWidth()))
+                         .withHeight (juce::jmin (15, innerCard.getHeight()));
+    const auto square = titleLine.removeFromLeft (13).withSizeKeepingCentre (13, 13);
+    g.setColour (FlatUI::bandColour (selectedBand));
+    g.fillRoundedRectangle (square.toFloat(), 3.0f);
+    titleLine.removeFromLeft (7);
+    g.setColour (kText2Col);
+    g.setFont (titleFont);
+    const auto bandTitle = (isJapanese() ? juce::String::fromUTF8 ("バンド ") : juce::String ("BAND "))
+                           + juce::String (juce::jlimit (0, 5, selectedBand) + 1) + juce::String::fromUTF8 (" \xc2\xb7 ")
+                           + (isJapanese() ? juce::String::fromUTF8 ("フィルタータイプ") : juce::String ("FILTER TYPE"));
+    qvn::compat::drawText (g, bandTitle, titleLine, juce::Justification::centredLeft, true);
+
     g.setColour (kDividerCol);
-    g.fillRect (x, innerCard.getY(), 1, innerCard.getHeight());
+    g.fillRect (bandCardBounds.getX() + 21 + c, innerCard.getY(), 1, innerCard.getHeight());
 }

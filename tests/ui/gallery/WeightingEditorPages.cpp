@@ -18,7 +18,7 @@ using namespace qvn::gallery;
 
 namespace
 {
-enum class Scene { standardK, bypassedBand, flatTilt, confirmCard };
+enum class Scene { standardK, bypassedBand, flatTilt, confirmCard, sixBands };
 
 class PanelPage : public GalleryPage
 {
@@ -64,6 +64,28 @@ public:
             panel.workingCopyChanged (true);
         }
 
+        if (scene == Scene::sixBands)
+        {
+            // Every band on, band 4 in the middle of a drag (its readout shows),
+            // two user presets in the strip.
+            const CustomSlotSettings bands[] = {
+                { true, 0, 45.0, 0.0, 0.7071067811865476, 24.0 },
+                { true, 1, 140.0, 4.5, 0.7071067811865476, 12.0 },
+                { true, 5, 700.0, -3.0, 0.7071067811865476, 12.0 },
+                { true, 2, 2500.0, -8.0, 2.2, 12.0 },
+                { true, 3, 6500.0, 6.0, 0.7071067811865476, 12.0 },
+                { true, 4, 15000.0, 0.0, 0.9, 36.0 },
+            };
+            for (size_t i = 0; i < 6; ++i)
+                panel.workingCopy.slots[i] = bands[i];
+            panel.workingCopyChanged (true);
+            panel.selectBand (3);
+            panel.dragBand = 3;
+            panel.userPresets = { { "Airy vocal", panel.workingCopy }, { "Warm bus", CustomWeightedRmsSettings {} } };
+            panel.rebuildUserChips();
+            panel.resized();
+        }
+
         if (scene == Scene::confirmCard)
         {
             const auto l = own.tooltipLang.load();
@@ -104,3 +126,4 @@ QVN_GALLERY_PAGE ("weighting_1_standard_k", [] (const PageContext& ctx) { return
 QVN_GALLERY_PAGE ("weighting_2_bypassed_band", [] (const PageContext& ctx) { return std::make_unique<PanelPage> (ctx, Scene::bypassedBand); });
 QVN_GALLERY_PAGE ("weighting_3_flat_tilt", [] (const PageContext& ctx) { return std::make_unique<PanelPage> (ctx, Scene::flatTilt); });
 QVN_GALLERY_PAGE ("weighting_4_confirm", [] (const PageContext& ctx) { return std::make_unique<PanelPage> (ctx, Scene::confirmCard); });
+QVN_GALLERY_PAGE ("weighting_5_six_bands", [] (const PageContext& ctx) { return std::make_unique<PanelPage> (ctx, Scene::sixBands); });

@@ -1,0 +1,1 @@
+qvn_add_bench(qvn_bench_weighting_editor ${CMAKE_CURRENT_LIST_DIR}/WeightingEditorBench.cpp)
