@@ -109,6 +109,9 @@ public:
         bool bypass = false;
         bool locked = false;
         bool needsRemeasure = false;
+        bool hasVocal = false;
+        bool hasInst = false;
+        float shownSeconds = 0.0f;
 
         bool operator== (const SectionRowView&) const = default;
     };
@@ -163,6 +166,24 @@ public:
     void refreshUpdateUI();
     void rebuildSectionViews();
 
+    // Section rows, cards and section actions
+    /** Number texts of the window: one decimal, a point whatever the locale. */
+    static juce::String fmtOneDecimal (double value);
+    /** The same with "+" for 0 and up. */
+    static juce::String fmtSigned (double value);
+    /** A signed gain followed by " dB". */
+    static juce::String fmtGain (float value);
+    /** A value rounded to the nearest tenth, ties to the even tenth. */
+    static float round1 (float value);
+    static const juce::String kEmDash;
+
+    void refreshSectionRows();
+    void paintSectionRows (juce::Graphics&);
+    void initSectionActions();
+    void requestSection (int target);
+    int currentSectionParam() const;
+    bool sectionsChangedThisTick = false;
+
     //==============================================================================
     // Members, in construction order.
     QuorvaneProcessor& proc;
@@ -198,6 +219,7 @@ public:
     {
         int ticks = 0;
         bool active = false;
+        float value = 0.0f;
     };
     int allLinkGroupCycle = 0;
     std::array<SectionRowView, 16> sectionRowViews;
