@@ -1,0 +1,272 @@
+// The section list, the gain card and the section actions of the plug-in
+// window, driven through the real widgets on real processors.
+
+#include "EditorTestSupport.h"
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <locale>
+#include <thread>
+
+using namespace qvn::test;
+
+namespace
+{
+const juce::String dash = juce::String::fromUTF8 ("\xe2\x80\x94");
+const juce::Colour light (0xffeaefe9), grey (0xff7e7f83), orange (0xffe0922f), teal (0xff7cf2c8);
+
+juce::MouseEvent mouseEvent (juce::Component& c, juce::Point<float> pos, juce::ModifierKeys mods)
+{
+    auto source = juce::Desktop::getInstance().getMainMouseSource();
+    return juce::MouseEvent (source, pos, mods, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f, &c, &c, juce::Time::getCurrentTime(), pos,
+                             juce::Time::getCurrentTime(), 1, false);
+}
+
+/** A press and release in the middle of a component, as the mouse sends them. */
+void click (juce::Component& c, juce::ModifierKeys mods = juce::ModifierKeys::leftButtonModifier)
+{
+    const auto centre = c.getLocalBounds().getCentre().toFloat();
+    c.mouseDown (mouseEvent (c, centre, mods));
+    c.mouseUp (mouseEvent (c, centre, mods));
+}
+
+void rightClick (juce::Component& c) { click (c, juce::ModifierKeys::rightButtonModifier); }
+
+/** A comma as decimal separator for the whole process while it lives. */
+struct CommaLocale
+{
+    struct Punct : std::numpunct<char>
+    {
+        char do_decimal_point() const override { return ','; }
+    };
+    CommaLocale() : previous (std::locale::global (std::locale (std::locale::classic(), new Punct))) {}
+    ~CommaLocale() { std::locale::global (previous); }
+    std::locale previous;
+};
+
+struct SectionValues
+{
+    bool frozen, bypass, locked;
+    float self, partner, gain, seconds, offset;
+    int group;
+    bool operator== (const SectionValues&) const = default;
+};
+
+std::vector<SectionValues> sectionValues (QuorvaneProcessor& p)
+{
+    std::vector<SectionValues> v;
+    for (int i = 0; i < 16; ++i)
+    {
+        const auto& s = p.sections[(size_t) i];
+        v.push_back ({ s.frozen.load(), s.bypass.load(), s.locked.load(), s.selfLufs.load(), s.partnerLufs.load(),
+                       s.gainDb.load(), s.seconds.load(), p.getSectionOffset (i), s.linkGroup.load() });
+    }
+    return v;
+}
+
+void giveResult (QuorvaneProcessor& p, int i, float self, float partner, float seconds = 12.34f)
+{
+    auto& s = p.sections[(size_t) i];
+    s.frozen = true;
+    s.selfLufs = self;
+    s.partnerLufs = partner;
+    s.gainDb = partner - self;
+    s.seconds = seconds;
+}
+
+juce::String letter (int i) { return juce::String::charToString ((juce::juce_wchar) ('A' + i)); }
+
+class EditorSections : public EditorFixture
+{
+protected:
+    /** A linked Inst and Vocal, the window open on the Vocal. */
+    QuorvaneEditor& openVocal()
+    {
+        editors.clear();
+        processors.clear();
+        addProcessor (1);
+        auto& v = addProcessor (2);
+        auto& e = open (v);
+        e.setSize (1092, 612);
+        e.timerCallback();
+        return e;
+    }
+
+    QuorvaneProcessor& vocal() { return *processors.back(); }
+    void tick (QuorvaneEditor& e, int n = 1)
+    {
+        for (int i = 0; i < n; ++i)
+            e.timerCallback();
+    }
+};
+} // namespace
+
+//==============================================================================
+TEST_F (EditorSections, NumbersHaveOneDecimalAndAPointWhateverTheLocale)
+{
+    struct Case
+    {
+        double value;
+        const char* plain;
+        const char* sign;
+    };
+    const Case cases[] = {
+        { 0.0, "0.0", "+0.0" },       { -0.0, "-0.0", "+0.0" },     { 0.04, "0.0", "+0.0" },
+        { -0.04, "-0.0", "-0.0" },    { -18.0, "-18.0", "-18.0" },  { 12.34, "12.3", "+12.3" },
+        { -14.26, "-14.3", "-14.3" }, { 2.96, "3.0", "+3.0" },       { 11.95, "11.9", "+11.9" },
+        { -119.4, "-119.4", "-119.4" }, { 1234.56, "1234.6", "+1234.6" },
+    };
+
+    auto checkTable = [&]
+    {
+        for (const auto& c : cases)
+        {
+            SCOPED_TRACE (c.value);
+            EXPECT_EQ (QuorvaneEditor::fmtOneDecimal (c.value), juce::String (c.plain));
+            EXPECT_EQ (QuorvaneEditor::fmtSigned (c.value), juce::String (c.sign));
+        }
+        EXPECT_EQ (QuorvaneEditor::fmtGain (1.0f), "+1.0 dB");
+        EXPECT_EQ (QuorvaneEditor::fmtGain (-0.04f), "-0.0 dB");
+        EXPECT_EQ (QuorvaneEditor::fmtGain (0.0f), "+0.0 dB");
+        // round1: ties go to the even tenth.
+        EXPECT_FLOAT_EQ (QuorvaneEditor::round1 (-14.25f), -14.2f);
+        EXPECT_FLOAT_EQ (QuorvaneEditor::round1 (-14.75f), -14.8f);
+        EXPECT_FLOAT_EQ (QuorvaneEditor::round1 (-14.26f), -14.3f);
+    };
+
+    {
+        SCOPED_TRACE ("classic locale");
+        checkTable();
+    }
+    {
+        SCOPED_TRACE ("comma-decimal global locale");
+        CommaLocale comma;
+        std::cout << "[ info ] under the comma locale the framework writes -14.26 as \""
+                  << juce::String (-14.26, 1) << "\"" << std::endl;
+        checkTable();
+
+        // The window's cells under that locale.
+        auto& e = openVocal();
+        giveResult (vocal(), 0, -14.26f, -12.04f);
+        setParameter (vocal(), "offset_A", 1.0f);
+        tick (e);
+        EXPECT_EQ (e.sectionCells[QuorvaneEditor::cellInst][0].getText(), "-12.0");
+        EXPECT_EQ (e.sectionCells[QuorvaneEditor::cellTotal][0].getText(), "+3.3");
+        EXPECT_EQ (e.sectionCells[QuorvaneEditor::cellLearnTime][0].getText(), "12.3 s");
+        EXPECT_EQ (e.vocalLufsValue.getText(), "-14.3");
+        EXPECT_EQ (e.learnStatus.getText(), "Learned in 12.3 s");
+    }
+}
+
+TEST_F (EditorSections, CellsAndGainCardOfAFinishedSection)
+{
+    auto& e = openVocal();
+    auto& p = vocal();
+    giveResult (p, 0, -14.26f, -12.04f);
+    setParameter (p, "offset_A", 1.0f);
+    tick (e);
+
+    auto cell = [&] (int column) -> juce::Label& { return e.sectionCells[(size_t) column][0]; };
+    EXPECT_EQ (cell (QuorvaneEditor::cellMatch).getText(), "+2.3");
+    EXPECT_EQ (cell (QuorvaneEditor::cellMatchGain).getText(), "+2.3 dB");
+    EXPECT_EQ (cell (QuorvaneEditor::cellMatchGain).findColour (juce::Label::textColourId), orange);
+    EXPECT_EQ (cell (QuorvaneEditor::cellOffsetGain).getText(), "+1.0 dB");
+    EXPECT_EQ (cell (QuorvaneEditor::cellOffsetGain).findColour (juce::Label::textColourId), teal);
+    EXPECT_EQ (cell (QuorvaneEditor::cellTotal).getText(), "+3.3");
+    EXPECT_EQ (cell (QuorvaneEditor::cellTotal).findColour (juce::Label::textColourId), light);
+    EXPECT_EQ (e.matchValue.getText(), "+2.3");
+    EXPECT_EQ (e.offsetValue.getText(), "+1.0");
+    EXPECT_EQ (e.totalValue.getText(), "+3.3");
+    for (auto* unit : { &e.matchUnit, &e.offsetUnit, &e.totalUnit })
+        EXPECT_EQ (unit->getText(), "dB");
+    EXPECT_EQ (e.sectionTitle.getText(), "SECTION A");
+    EXPECT_EQ (e.instLufsValue.getText(), "-12.0");
+    EXPECT_EQ (e.vocalLufsUnit.getText(), "LUFS");
+
+    // An unmeasured section, a Japanese re-measure note, a link badge.
+    EXPECT_EQ (e.sectionCells[QuorvaneEditor::cellLearnTime][1].getText(), "--");
+    p.committedSection = 1;
+    tick (e);
+    EXPECT_EQ (e.learnStatus.getText(), "Not learned yet");
+    EXPECT_EQ (e.sectionTitle.getText(), "SECTION B");
+    EXPECT_EQ (e.boundOffsetSection, 1);
+    p.sections[1].needsRemeasure = true;
+    p.measMode = 1;
+    tick (e);
+    EXPECT_EQ (e.learnStatus.getText(), "Re-measure for K-RMS");
+    p.tooltipLang = 1;
+    tick (e);
+    EXPECT_EQ (e.learnStatus.getText(), juce::String::fromUTF8 ("K-RMS \xe3\x81\xa7\xe3\x81\xae\xe5\x86\x8d\xe6\xb8\xac\xe5\xae\x9a\xe3\x81\x8c\xe5\xbf\x85\xe8\xa6\x81\xe3\x81\xa7\xe3\x81\x99"));
+    p.sections[1].linkGroup = 2;
+    tick (e);
+    EXPECT_EQ (e.sectionStatusBadge.getText(), juce::String::fromUTF8 ("\xc2\xb7 LINK"));
+    EXPECT_EQ (e.sectionCells[QuorvaneEditor::cellOffset][1].findColour (juce::Label::textColourId), juce::Colour (0xff3ecf82));
+
+    // A frozen section whose INST level drops out keeps its match for 3 ticks.
+    p.sections[0].partnerLufs = -120.0f;
+    for (int t = 0; t < 3; ++t)
+    {
+        tick (e);
+        EXPECT_EQ (cell (QuorvaneEditor::cellMatch).getText(), "+2.3") << t;
+    }
+    tick (e);
+    EXPECT_EQ (cell (QuorvaneEditor::cellMatch).getText(), dash);
+}
+
+TEST_F (EditorSections, TotalCellPerState)
+{
+    struct Case
+    {
+        const char* name;
+        bool frozen, withInst, bypass, measuring;
+        float offset;
+        const char* text;
+        juce::Colour colour;
+    };
+    const Case cases[] = {
+        { "bypassed, complete", true, true, true, false, 1.0f, "+3.3", grey },
+        { "bypassed, not complete, offset", true, false, true, false, 1.0f, "+1.0", grey },
+        { "bypassed, not complete, no offset", true, false, true, false, 0.0f, "\xe2\x80\x94", grey },
+        { "complete", true, true, false, false, 1.0f, "+3.3", light },
+        { "not complete, frozen", true, false, false, false, 1.0f, "\xe2\x80\x94", grey },
+        { "not frozen, offset", false, false, false, false, -2.0f, "-2.0", light },
+        { "not frozen, no offset", false, false, false, false, 0.0f, "\xe2\x80\x94", grey },
+        { "measuring", false, false, false, true, 1.0f, "Learning", orange },
+    };
+
+    auto& e = openVocal();
+    auto& p = vocal();
+    for (int i = 0; i < (int) std::size (cases); ++i)
+    {
+        const auto& c = cases[i];
+        if (c.frozen)
+            giveResult (p, i, -14.26f, c.withInst ? -12.04f : -120.0f);
+        p.sections[(size_t) i].bypass = c.bypass;
+        p.ownSlot->ownSections[(size_t) i].measuring = c.measuring;
+        setParameter (p, "offset_" + letter (i), c.offset);
+    }
+    tick (e);
+    for (int i = 0; i < (int) std::size (cases); ++i)
+    {
+        SCOPED_TRACE (cases[i].name);
+        const auto& total = e.sectionCells[QuorvaneEditor::cellTotal][(size_t) i];
+        EXPECT_EQ (total.getText(), juce::String::fromUTF8 (cases[i].text));
+        EXPECT_EQ (total.findColour (juce::Label::textColourId), cases[i].colour);
+    }
+
+    // The shown (bypassed, complete) section's card TOTAL is grey.
+    p.ownSlot->ownSections[7].measuring = false;
+    p.committedSection = 0;
+    tick (e);
+    EXPECT_EQ (e.totalValue.getText(), "+3.3");
+    EXPECT_EQ (e.totalValue.findColour (juce::Label::textColourId), grey);
+
+    // After a measurement stops without a result, "Learning" stays 9 more ticks.
+    for (int t = 0; t < 9; ++t)
+    {
+        EXPECT_EQ (e.sectionCells[QuorvaneEditor::cellTotal][7].getText(), "Learning") << t;
+        tick (e);
+    }
+    EXPECT_EQ (e.sectionCells[QuorvaneEditor::cellTotal][7].getText(), "+1.0");
+}
