@@ -270,3 +270,190 @@ TEST_F (EditorSections, TotalCellPerState)
     }
     EXPECT_EQ (e.sectionCells[QuorvaneEditor::cellTotal][7].getText(), "+1.0");
 }
+
+//==============================================================================
+TEST_F (EditorSections, LockedSectionActionsAndTheirUndoSteps)
+{
+    // Section C is locked (bypass off, group 1, a result, Offset Gain +3.0);
+    // section D is unlocked with a result and group 2. Each action is clicked
+    // on its real button; undo of the step it records puts everything back.
+    enum Target { rowOfC, allButton };
+    struct Case
+    {
+        const char* name;
+        std::function<void (QuorvaneEditor&)> act;
+        SectionValues lockedAfter;
+        int undoSteps;
+    };
+    const SectionValues lockedBefore { true, false, true, -14.0f, -12.0f, 2.0f, 12.34f, 3.0f, 1 };
+    auto lockedWith = [&] (auto change)
+    {
+        auto v = lockedBefore;
+        change (v);
+        return v;
+    };
+    const Case cases[] = {
+        { "row bypass", [] (QuorvaneEditor& e) { click (e.rowBypassButtons[2]); }, lockedBefore, 0 },
+        { "row reset", [] (QuorvaneEditor& e) { click (e.rowResetButtons[2]); }, lockedBefore, 0 },
+        { "row link", [] (QuorvaneEditor& e) { click (e.rowLinkButtons[2]); }, lockedBefore, 0 },
+        { "row unlink", [] (QuorvaneEditor& e) { rightClick (e.rowLinkButtons[2]); }, lockedBefore, 0 },
+        { "row lock (unlocks)", [] (QuorvaneEditor& e) { click (e.rowLockButtons[2]); },
+          lockedWith ([] (SectionValues& v) { v.locked = false; }), 1 },
+        { "bypass all", [] (QuorvaneEditor& e) { click (e.allBypassButton); }, lockedBefore, 1 },
+        { "reset all", [] (QuorvaneEditor& e) { click (e.allResetButton); }, lockedBefore, 1 },
+        { "link all sections", [] (QuorvaneEditor& e) { click (e.allLinkButton); }, lockedBefore, 1 },
+        { "unlink all sections", [] (QuorvaneEditor& e) { rightClick (e.allLinkButton); }, lockedBefore, 1 },
+        { "lock all", [] (QuorvaneEditor& e) { click (e.allLockButton); }, lockedBefore, 1 },
+        { "Link All toggle", [] (QuorvaneEditor& e) { e.linkAllButton.setBounds (0, 0, 60, 20); click (e.linkAllButton); }, lockedBefore, 1 },
+    };
+
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (c.name);
+        auto& e = openVocal();
+        auto& p = vocal();
+        giveResult (p, 2, -14.0f, -12.0f);
+        setParameter (p, "offset_C", 3.0f);
+        p.sections[2].linkGroup = 1;
+        giveResult (p, 3, -20.0f, -15.0f);
+        p.sections[3].linkGroup = 2;
+        p.sections[2].locked = true;
+        tick (e);
+        p.undoStack.clear();
+
+        const auto before = sectionValues (p);
+        const bool linkAllBefore = p.linkOffsets.load();
+        c.act (e);
+        p.handleUpdateNowIfNeeded();
+        tick (e);
+
+        EXPECT_EQ (sectionValues (p)[2], c.lockedAfter);
+        EXPECT_EQ ((int) p.undoStack.size(), c.undoSteps);
+        EXPECT_EQ (e.rowBypassButtons[2].getToggleState(), p.sections[2].bypass.load());
+        EXPECT_EQ (e.rowLockButtons[2].getToggleState(), p.sections[2].locked.load());
+        if (c.undoSteps > 0)
+        {
+            EXPECT_TRUE (sectionValues (p) != before || p.linkOffsets.load() != linkAllBefore) << "the step changed something";
+            p.restoreSnapshot (p.undoStack.back());
+            p.handleUpdateNowIfNeeded();
+            EXPECT_EQ (sectionValues (p), before) << "undo restores exactly";
+            EXPECT_EQ (p.linkOffsets.load(), linkAllBefore);
+        }
+        else
+        {
+            EXPECT_EQ (sectionValues (p), before);
+        }
+    }
+}
+
+TEST_F (EditorSections, UnlockedRowActionsRecordOneStepEach)
+{
+    auto& e = openVocal();
+    auto& p = vocal();
+    p.undoStack.clear();
+
+    // Link cycles 0 -> 1 -> 2 -> 3 -> 0 and tints the icon.
+    for (int expected : { 1, 2, 3, 0 })
+    {
+        click (e.rowLinkButtons[4]);
+        tick (e);
+        EXPECT_EQ (p.sections[4].linkGroup.load(), expected);
+    }
+    EXPECT_EQ (p.undoStack.size(), 4u);
+    click (e.rowLinkButtons[4]);
+    tick (e);
+    EXPECT_EQ (e.sectionStatusBadge.getText(), juce::String()) << "section A is shown, not E";
+    rightClick (e.rowLinkButtons[4]);
+    EXPECT_EQ (p.sections[4].linkGroup.load(), 0);
+    EXPECT_EQ (p.undoStack.size(), 6u);
+    rightClick (e.rowLinkButtons[4]);
+    EXPECT_EQ (p.undoStack.size(), 6u) << "unlinking an unlinked section records nothing";
+
+    // Bypass toggles the section and the icon follows.
+    click (e.rowBypassButtons[4]);
+    EXPECT_TRUE (p.sections[4].bypass.load());
+    EXPECT_EQ (p.undoStack.size(), 7u);
+
+    // A per-section reset always records a step, even on an empty section.
+    click (e.rowResetButtons[9]);
+    EXPECT_EQ (p.undoStack.size(), 8u);
+
+    // Reset all with nothing to reset records none.
+    for (int i = 0; i < 16; ++i)
+        p.resetSectionMeasurementNoUndo (i);
+    p.handleUpdateNowIfNeeded();
+    p.undoStack.clear();
+    click (e.allResetButton);
+    EXPECT_TRUE (p.undoStack.empty());
+}
+
+TEST_F (EditorSections, ResetWhileMeasuringLeavesTheSectionWithoutResult)
+{
+    auto& e = openVocal();
+    auto& inst = *processors.front();
+    auto& v = vocal();
+    struct Head : juce::AudioPlayHead
+    {
+        juce::Optional<PositionInfo> getPosition() const override
+        {
+            PositionInfo info;
+            info.setIsPlaying (true);
+            info.setTimeInSamples (position);
+            return info;
+        }
+        std::int64_t position = 0;
+    } instHead, vocalHead;
+    inst.setPlayHead (&instHead);
+    v.setPlayHead (&vocalHead);
+    inst.prepareToPlay (48000.0, 480);
+    v.prepareToPlay (48000.0, 480);
+
+    juce::AudioBuffer<float> buffer (2, 480);
+    juce::MidiBuffer midi;
+    std::int64_t pos = 0;
+    auto run = [&] (int blocks)
+    {
+        for (int b = 0; b < blocks; ++b)
+        {
+            for (int i = 0; i < 480; ++i)
+                for (int ch = 0; ch < 2; ++ch)
+                    buffer.setSample (ch, i, 0.25f * (float) std::sin (2.0 * juce::MathConstants<double>::pi * 1000.0 * (double) (pos + i) / 48000.0));
+            v.processBlock (buffer, midi);
+            inst.processBlock (buffer, midi);
+            pos += 480;
+            instHead.position = vocalHead.position = pos;
+            if (b % 5 == 0)
+            {
+                inst.handleUpdateNowIfNeeded();
+                v.handleUpdateNowIfNeeded();
+                tick (e);
+            }
+        }
+    };
+
+    run (10);
+    v.kickSectionMeasurement (0);
+    run (300);
+    tick (e);
+    ASSERT_TRUE (v.ownSlot->ownSections[0].measuring.load());
+    EXPECT_EQ (e.sectionCells[QuorvaneEditor::cellTotal][0].getText(), "Learning");
+    EXPECT_NE (e.sectionCells[QuorvaneEditor::cellLearnTime][0].getText(), "--");
+
+    v.undoStack.clear();
+    click (e.rowResetButtons[0]);
+    EXPECT_EQ (v.undoStack.size(), 1u);
+    run (300);
+    v.ownSlot->signalStop();
+    run (100);
+    tick (e, 12);
+
+    EXPECT_FALSE (v.ownSlot->ownSections[0].measuring.load());
+    EXPECT_FALSE (v.sections[0].frozen.load());
+    EXPECT_FLOAT_EQ (v.sections[0].selfLufs.load(), -120.0f);
+    EXPECT_FLOAT_EQ (v.sections[0].partnerLufs.load(), -120.0f);
+    EXPECT_EQ (e.sectionCells[QuorvaneEditor::cellTotal][0].getText(), dash);
+    EXPECT_EQ (e.sectionCells[QuorvaneEditor::cellLearnTime][0].getText(), "--");
+    EXPECT_EQ (e.learnStatus.getText(), "Not learned yet");
+    v.releaseResources();
+    inst.releaseResources();
+}
