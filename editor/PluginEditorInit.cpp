@@ -595,6 +595,10 @@ void QuorvaneEditor::initSectionActions()
     {
         sectionRows[(size_t) i].onClick = [this, i]
         {
+            // A radio row that a click turns off is told as well; only the
+            // row that is now on chooses.
+            if (! sectionRows[(size_t) i].getToggleState())
+                return;
             if (proc.followAutomation.load())
             {
                 const int cur = currentSectionParam();
@@ -765,7 +769,15 @@ void QuorvaneEditor::initSectionActions()
         }
     };
 
-    offsetSlider.onAllSectionsDrag = [this] (bool on) { proc.offsetDragAllSections.store (on); };
+    offsetSlider.onAllSectionsDrag = [this] (bool on)
+    {
+        // The processor passes Offset Gain changes on from its message-thread
+        // update; the last change of the drag is handed over before the flag
+        // goes, so it still moves every section.
+        if (! on)
+            proc.handleUpdateNowIfNeeded();
+        proc.offsetDragAllSections.store (on);
+    };
     offsetSlider.onDragStart = [this]
     {
         const auto now = juce::Time::getMillisecondCounter();

@@ -457,3 +457,180 @@ TEST_F (EditorSections, ResetWhileMeasuringLeavesTheSectionWithoutResult)
     v.releaseResources();
     inst.releaseResources();
 }
+
+//==============================================================================
+TEST_F (EditorSections, DragOfTheOffsetSliderWithTheRightButtonMovesAllUnlockedSections)
+{
+    auto& e = openVocal();
+    auto& p = vocal();
+    setParameter (p, "offset_B", 2.0f);
+    p.sections[1].locked = true;                // keeps its +2.0
+    p.sections[2].linkGroup = 1;
+    p.sections[3].linkGroup = 1;
+    setParameter (p, "offset_D", 1.0f);
+    setParameter (p, "offset_E", -1.0f);
+    tick (e);
+    ASSERT_FLOAT_EQ (p.getSectionOffset (2), 1.0f);
+    ASSERT_EQ (e.boundOffsetSection, 0);
+    ASSERT_GT (e.offsetSlider.getWidth(), 50);
+    p.undoStack.clear();
+    const auto before = sectionValues (p);
+
+    auto& s = e.offsetSlider;
+    const float y = (float) s.getHeight() / 2.0f, x0 = (float) s.getWidth() / 2.0f;
+    s.mouseDown (mouseEvent (s, { x0, y }, juce::ModifierKeys::rightButtonModifier));
+    EXPECT_TRUE (p.offsetDragAllSections.load());
+    for (int step = 1; step <= 5; ++step)
+    {
+        // The message loop runs the processor's update between mouse events,
+        // but not necessarily between the last move and the release.
+        s.mouseDrag (mouseEvent (s, { x0 + 8.0f * (float) step, y }, juce::ModifierKeys::rightButtonModifier));
+        if (step < 5)
+            p.handleUpdateNowIfNeeded();
+    }
+    s.mouseUp (mouseEvent (s, { x0 + 40.0f, y }, juce::ModifierKeys::rightButtonModifier));
+    p.handleUpdateNowIfNeeded();
+    tick (e);
+
+    EXPECT_FALSE (p.offsetDragAllSections.load());
+    const float delta = p.getSectionOffset (0);
+    EXPECT_GT (delta, 0.5f);
+    EXPECT_FLOAT_EQ (p.getSectionOffset (1), 2.0f) << "locked keeps its offset";
+    EXPECT_NEAR (p.getSectionOffset (2), 1.0f + delta, 0.051f) << "D's +1.0 went to its group partner C before";
+    EXPECT_NEAR (p.getSectionOffset (3), 1.0f + delta, 0.051f);
+    EXPECT_NEAR (p.getSectionOffset (4), -1.0f + delta, 0.051f);
+    EXPECT_NEAR (p.getSectionOffset (15), delta, 0.051f);
+    EXPECT_EQ (p.undoStack.size(), 1u) << "one step for the whole drag";
+    p.restoreSnapshot (p.undoStack.back());
+    p.handleUpdateNowIfNeeded();
+    EXPECT_EQ (sectionValues (p), before);
+
+    // A plain drag on a linked section moves its link group only, to the same value.
+    p.committedSection = 2;
+    tick (e);
+    ASSERT_EQ (e.boundOffsetSection, 2);
+    p.undoStack.clear();
+    s.mouseDown (mouseEvent (s, { x0, y }, juce::ModifierKeys::leftButtonModifier));
+    EXPECT_FALSE (p.offsetDragAllSections.load());
+    s.mouseDrag (mouseEvent (s, { x0 - 30.0f, y }, juce::ModifierKeys::leftButtonModifier));
+    p.handleUpdateNowIfNeeded();
+    s.mouseUp (mouseEvent (s, { x0 - 30.0f, y }, juce::ModifierKeys::leftButtonModifier));
+    p.handleUpdateNowIfNeeded();
+    const float d2 = p.getSectionOffset (2);
+    EXPECT_LT (d2, -0.5f);
+    EXPECT_FLOAT_EQ (p.getSectionOffset (3), d2) << "the group takes the edited value";
+    EXPECT_FLOAT_EQ (p.getSectionOffset (4), -1.0f);
+    EXPECT_FLOAT_EQ (p.getSectionOffset (0), 0.0f);
+    EXPECT_EQ (p.undoStack.size(), 1u);
+
+    // A locked shown section disables the slider.
+    p.committedSection = 1;
+    tick (e);
+    EXPECT_EQ (e.boundOffsetSection, 1);
+    EXPECT_FALSE (s.isEnabled());
+}
+
+TEST_F (EditorSections, SectionChoiceAgainstARunningAudioThread)
+{
+    auto& e = openVocal();
+    auto& p = vocal();
+    struct Head : juce::AudioPlayHead
+    {
+        juce::Optional<PositionInfo> getPosition() const override
+        {
+            PositionInfo info;
+            info.setIsPlaying (true);
+            info.setTimeInSamples (position.load());
+            return info;
+        }
+        std::atomic<std::int64_t> position { 0 };
+    } head;
+    p.setPlayHead (&head);
+    p.prepareToPlay (48000.0, 480);
+
+    std::atomic<bool> stop { false };
+    std::atomic<int> blocks { 0 };
+    std::thread audio ([&]
+    {
+        juce::AudioBuffer<float> buffer (2, 480);
+        juce::MidiBuffer midi;
+        while (! stop.load())
+        {
+            buffer.clear();
+            p.processBlock (buffer, midi);
+            head.position += 480;
+            blocks.fetch_add (1);
+            std::this_thread::sleep_for (std::chrono::milliseconds (1));
+        }
+    });
+    auto waitBlocks = [&] (int n)
+    {
+        const int target = blocks.load() + n;
+        while (blocks.load() < target)
+            std::this_thread::sleep_for (std::chrono::milliseconds (1));
+    };
+    auto sectionParam = [&] { return (int) std::lround (p.parameters.getRawParameterValue (ids::section)->load()); };
+
+    waitBlocks (5);
+    tick (e);
+    ASSERT_EQ (p.committedSection.load(), 0);
+
+    // Playing: the row click writes the request, the echo and the parameter;
+    // the commit follows after 120 ms (12 blocks) of agreement.
+    const int serial = p.uiSectionRequestSerial.load();
+    const int atClick = blocks.load();
+    click (e.sectionRows[5]);
+    EXPECT_EQ (p.uiSectionRequestSerial.load(), serial + 1);
+    EXPECT_EQ (sectionParam(), 5);
+    int atCommit = -1;
+    for (int spin = 0; spin < 5000 && atCommit < 0; ++spin)
+    {
+        if (p.committedSection.load() == 5)
+            atCommit = blocks.load();
+        std::this_thread::sleep_for (std::chrono::milliseconds (1));
+    }
+    ASSERT_GE (atCommit, 0) << "never committed";
+    EXPECT_GE (atCommit - atClick, 11) << "committed before the agreement time";
+    std::cout << "[ info ] commit " << (atCommit - atClick) << " blocks of 10 ms after the click" << std::endl;
+    tick (e);
+    EXPECT_EQ (e.shownSection, 5);
+    EXPECT_TRUE (e.sectionRows[5].getToggleState());
+
+    // The stepper moves one section the same way.
+    click (e.nextSectionButton);
+    EXPECT_EQ (sectionParam(), 6);
+    for (int spin = 0; spin < 5000 && p.committedSection.load() != 6; ++spin)
+        std::this_thread::sleep_for (std::chrono::milliseconds (1));
+    EXPECT_EQ (p.committedSection.load(), 6);
+
+    // Following the host's automation (reading, playing): a click changes nothing.
+    p.setHostAutomationState (1);
+    waitBlocks (3);
+    ASSERT_TRUE (p.followAutomation.load());
+    const int serialBefore = p.uiSectionRequestSerial.load();
+    click (e.sectionRows[9]);
+    click (e.prevSectionButton);
+    waitBlocks (20);
+    EXPECT_EQ (p.uiSectionRequestSerial.load(), serialBefore);
+    EXPECT_EQ (sectionParam(), 6);
+    EXPECT_EQ (p.committedSection.load(), 6);
+    EXPECT_TRUE (e.sectionRows[6].getToggleState());
+    EXPECT_FALSE (e.sectionRows[9].getToggleState());
+
+    // The tick disables rows and stepper while the processor follows.
+    tick (e);
+    waitBlocks (2);
+    tick (e);
+    EXPECT_FALSE (e.sectionRows[9].isEnabled());
+    EXPECT_FALSE (e.prevSectionButton.isEnabled());
+    EXPECT_FALSE (e.nextSectionButton.isEnabled());
+
+    stop = true;
+    audio.join();
+
+    // A processor that processes no audio is not followed.
+    tick (e);
+    EXPECT_TRUE (e.sectionRows[9].isEnabled());
+    EXPECT_TRUE (e.nextSectionButton.isEnabled());
+    p.releaseResources();
+}
