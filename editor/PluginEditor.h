@@ -179,6 +179,7 @@ public:
 
     void refreshSectionRows();
     void paintSectionRows (juce::Graphics&);
+    void refreshInstView();
     void initSectionActions();
     void requestSection (int target);
     int currentSectionParam() const;

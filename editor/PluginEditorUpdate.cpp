@@ -47,6 +47,9 @@ void QuorvaneEditor::timerCallback()
     if (redoButton != nullptr)
         redoButton->setEnabled (! proc.redoStack.empty());
 
+    if (role == 1 && ! proc.roleConflict.load() && proc.instTargetUiOpen.load())
+        refreshInstView();
+
     if (role == 2)
     {
         // Names and numbers of the other Vocal instances, for the rail captions.
@@ -333,6 +336,12 @@ void QuorvaneEditor::refreshSectionRows()
 
     // Detail card.
     const bool anyMeasuring = proc.measuringSectionIndex() >= 0;
+    if (anyMeasuring != wasMeasuring)
+    {
+        // The LUFS values take their whole block while a measurement runs.
+        wasMeasuring = anyMeasuring;
+        resized();
+    }
     if (shownSection < 0 || shownSection >= n)
     {
         for (juce::Label* l : { &vocalLufsValue, &instLufsValue, &matchValue, static_cast<juce::Label*> (&offsetValue), &totalValue })
@@ -427,6 +436,16 @@ void QuorvaneEditor::refreshSectionRows()
     if (! offsetValue.isBeingEdited())
         offsetValue.setEditable (false, ! shownLocked, false);
 
+    const int ab = proc.currentAB.load();
+    if (ab != lastAB)
+    {
+        lastAB = ab;
+        abToggle.setToggleState (ab == 1, juce::dontSendNotification);
+    }
+    const juce::String copyText = ab == 0 ? "A > B" : "B > A";
+    if (abCopyButton.getButtonText() != copyText)
+        abCopyButton.setButtonText (copyText);
+
     // Section rows, stepper and the measure button.
     bool run = proc.runHeldOpen.load() || proc.armedSectionStart.load();
     for (int i = 0; i < n && ! run; ++i)
@@ -475,4 +494,79 @@ void QuorvaneEditor::refreshSectionRows()
     }
     if (matchButton.getButtonText() != text)
         matchButton.setButtonText (text);
+}
+
+void QuorvaneEditor::refreshInstView()
+{
+    const juce::Colour light (0xffeaefe9), orange (0xffe0922f);
+    auto paramValue = [this] (const char* id, float fallback)
+    {
+        auto* raw = proc.parameters.getRawParameterValue (id);
+        return raw != nullptr ? raw->load() : fallback;
+    };
+
+    if (! targetLufsValue.isBeingEdited())
+        targetLufsValue.setText (fmtOneDecimal (paramValue (ids::targetLufs, -18.0f)), juce::dontSendNotification);
+
+    // The value and unit rectangles of the measuring and finished states come
+    // from the layout.
+    const bool measuring = proc.instMeasuring.load();
+    if (measuring != wasInstMeasuring)
+    {
+        wasInstMeasuring = measuring;
+        resized();
+    }
+    const auto font = measuring ? FlatLookAndFeel::font (25.0f, juce::Font::bold) : FlatLookAndFeel::font (39.0f, juce::Font::bold);
+    const auto just = measuring ? juce::Justification::centred : juce::Justification::bottomRight;
+    if (instCardLufsValue.getFont() != font)
+        instCardLufsValue.setFont (font);
+    if (instCardLufsValue.getJustificationType() != just)
+        instCardLufsValue.setJustificationType (just);
+    setCell (instCardLufsValue, instCardLufsValue.getText(), measuring ? orange : light);
+
+    const bool frozen = proc.instFrozen.load();
+    const float measured = proc.instMeasuredLufs.load();
+    if (measuring)
+        instCardLufsValue.setText ("Learning", juce::dontSendNotification);
+    else if (! frozen)
+        instCardLufsValue.setText (kEmDash, juce::dontSendNotification);
+    else
+        instCardLufsValue.setText (measured > -119.0f ? fmtOneDecimal (measured) : juce::String ("-inf"), juce::dontSendNotification);
+    instCardLufsUnit.setText (measuring ? juce::String() : juce::String ("LUFS"), juce::dontSendNotification);
+
+    const float matchGain = proc.instMatchGain.load();
+    setCell (instMatchValue, frozen && measured > -119.0f ? fmtSigned (matchGain) : kEmDash, light);
+    instMatchUnit.setText ("dB", juce::dontSendNotification);
+
+    const float instOffset = paramValue (ids::instOffset, 0.0f);
+    if (! instOffsetValue.isBeingEdited())
+        instOffsetValue.setText (fmtSigned (instOffset), juce::dontSendNotification);
+    instTotalValue.setText (measuring ? kEmDash : fmtSigned (matchGain + instOffset), juce::dontSendNotification);
+
+    if (std::abs (instMeasureButton.progress) > 0.001f)
+    {
+        instMeasureButton.progress = 0.0f;
+        instMeasureButton.repaint();
+    }
+    const bool active = measuring || proc.armedInstStart.load();
+    if (instMeasureButton.isMeasuring != active)
+    {
+        instMeasureButton.isMeasuring = active;
+        instMeasureButton.repaint();
+    }
+    juce::String text = "MATCH TO TARGET LUFS";
+    if (active)
+    {
+        const auto ms = juce::Time::getMillisecondCounter();
+        const float p = juce::jlimit (0.0f, 1.0f, 0.5f + 0.5f * std::cos (juce::MathConstants<float>::twoPi * (float) (ms % 1000) / 1000.0f));
+        if (std::abs (instMeasureButton.pulse - p) > 0.001f)
+        {
+            instMeasureButton.pulse = p;
+            instMeasureButton.repaint();
+        }
+        text = proc.armedInstStart.load() ? "WAITING FOR PLAY"
+                                          : (proc.linkMeasurementToTransport.load() ? "STOPS WITH PLAYBACK" : "STOP");
+    }
+    if (instMeasureButton.getButtonText() != text)
+        instMeasureButton.setButtonText (text);
 }

@@ -634,3 +634,68 @@ TEST_F (EditorSections, SectionChoiceAgainstARunningAudioThread)
     EXPECT_TRUE (e.nextSectionButton.isEnabled());
     p.releaseResources();
 }
+
+//==============================================================================
+TEST_F (EditorSections, MeasureButtonTextsAndTheInstView)
+{
+    auto& e = openVocal();
+    auto& p = vocal();
+    EXPECT_EQ (e.matchButton.getButtonText(), "MATCH TO INST");
+    p.armedSectionStart = true;
+    tick (e);
+    EXPECT_EQ (e.matchButton.getButtonText(), "WAITING FOR PLAY");
+    EXPECT_TRUE (e.matchButton.isMeasuring);
+    p.armedSectionStart = false;
+    p.ownSlot->ownSections[3].measuring = true;
+    p.linkMeasurementToTransport = true;
+    tick (e);
+    EXPECT_EQ (e.matchButton.getButtonText(), "STOPS WITH PLAYBACK");
+    EXPECT_EQ (e.shownSection, 3);
+    EXPECT_EQ (e.vocalLufsValue.getText(), "Learning");
+    EXPECT_EQ (e.vocalLufsUnit.getText(), "");
+    EXPECT_EQ (e.vocalLufsValue.getWidth(), 182) << "the value takes the whole block while measuring";
+    p.linkMeasurementToTransport = false;
+    tick (e);
+    EXPECT_EQ (e.matchButton.getButtonText(), "STOP");
+    p.ownSlot->ownSections[3].measuring = false;
+    tick (e);
+    EXPECT_EQ (e.matchButton.getButtonText(), "MATCH TO INST");
+    EXPECT_EQ (e.vocalLufsValue.getWidth(), 138);
+
+    EXPECT_EQ (e.abCopyButton.getButtonText(), "A > B");
+    p.currentAB = 1;
+    tick (e);
+    EXPECT_EQ (e.abCopyButton.getButtonText(), "B > A");
+    EXPECT_TRUE (e.abToggle.getToggleState());
+
+    // The Inst instance's Target LUFS view.
+    editors.clear();
+    auto& inst = *processors.front();
+    inst.instTargetUiOpen = true;
+    auto& ie = open (inst);
+    inst.instFrozen = true;
+    inst.instMeasuredLufs = -130.0f;
+    inst.instMatchGain = 0.0f;
+    ie.timerCallback();
+    EXPECT_EQ (ie.instCardLufsValue.getText(), "-inf");
+    EXPECT_EQ (ie.instMatchValue.getText(), dash);
+    EXPECT_EQ (ie.targetLufsValue.getText(), "-18.0");
+    inst.instMeasuredLufs = -21.04f;
+    inst.instMatchGain = 3.04f;
+    setParameter (inst, ids::instOffset, -1.5f);
+    ie.timerCallback();
+    EXPECT_EQ (ie.instCardLufsValue.getText(), "-21.0");
+    EXPECT_EQ (ie.instMatchValue.getText(), "+3.0");
+    EXPECT_EQ (ie.instOffsetValue.getText(), "-1.5");
+    EXPECT_EQ (ie.instTotalValue.getText(), "+1.5");
+    EXPECT_EQ (ie.instMeasureButton.getButtonText(), "MATCH TO TARGET LUFS");
+    inst.instMeasuring = true;
+    ie.timerCallback();
+    EXPECT_EQ (ie.instCardLufsValue.getText(), "Learning");
+    EXPECT_EQ (ie.instCardLufsValue.findColour (juce::Label::textColourId), orange);
+    EXPECT_EQ (ie.instCardLufsUnit.getText(), "");
+    EXPECT_FALSE (ie.instCardLufsUnit.isVisible());
+    EXPECT_EQ (ie.instTotalValue.getText(), dash);
+    EXPECT_EQ (ie.instMeasureButton.getButtonText(), "STOP");
+    inst.instMeasuring = false;
+}
