@@ -391,6 +391,13 @@ void QuorvaneEditor::refreshSectionRows()
 
         sectionTitle.setText ("SECTION " + juce::String::charToString ((juce::juce_wchar) ('A' + s)), juce::dontSendNotification);
 
+        const float wantedLength = v.shownSeconds > 0.05f ? v.shownSeconds : 0.0f;
+        if (std::abs (sectionChart.lengthSeconds - wantedLength) > 0.05f)
+        {
+            sectionChart.lengthSeconds = wantedLength;
+            sectionChart.repaint();
+        }
+
         float t = v.shownSeconds;
         if (t > 0.05f)
             learnTimeHold = { 3, s, t };

@@ -183,6 +183,11 @@ TEST_F (EditorSections, CellsAndGainCardOfAFinishedSection)
     EXPECT_EQ (e.sectionTitle.getText(), "SECTION A");
     EXPECT_EQ (e.instLufsValue.getText(), "-12.0");
     EXPECT_EQ (e.vocalLufsUnit.getText(), "LUFS");
+    EXPECT_FLOAT_EQ (e.sectionChart.lengthSeconds, 12.34f);
+    p.sections[0].analysisSeconds = 10.0f;     // a trimmed range is what the chart spans
+    tick (e);
+    EXPECT_FLOAT_EQ (e.sectionChart.lengthSeconds, 10.0f);
+    EXPECT_EQ (e.learnStatus.getText(), "Learned in 10.0 s");
 
     // An unmeasured section, a Japanese re-measure note, a link badge.
     EXPECT_EQ (e.sectionCells[QuorvaneEditor::cellLearnTime][1].getText(), "--");
