@@ -7,8 +7,10 @@
 #include "ui/MeterComponents.h"
 #include "ui/UiComponents.h"
 #include "ui/UiTheme.h"
+#include "weighting_editor/CustomWeightedRmsEditor.h"
 
 #include <array>
+#include <functional>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -26,6 +28,9 @@ struct InstPlaceholderCopy
 
 /** Texts for the given language, conflict state and number of connected Vocal instances. */
 InstPlaceholderCopy instPlaceholderCopy (bool japanese, bool conflict, int connectedVocals);
+
+/** The TARGET button's tooltip: the selection (empty name: none) and how to use it. */
+juce::String offsetTargetButtonTooltip (int language, const juce::String& name, const juce::String& rangeText);
 } // namespace qvn::uiText
 
 //==============================================================================
@@ -178,17 +183,92 @@ public:
     static const juce::String kEmDash;
 
     void refreshSectionRows();
+    void refreshSectionTexts (int numShown, int shown, bool anyMeasuring);
+    void refreshSectionControls (int numShown, int shown, bool anyMeasuring);
     void paintSectionRows (juce::Graphics&);
     void refreshInstView();
+    void refreshInstTexts();
+    void refreshInstButton();
     void initSectionActions();
     void requestSection (int target);
     int currentSectionParam() const;
     bool sectionsChangedThisTick = false;
 
+    /** Everything the texts of the rows and the detail card are made from; a
+        tick whose key equals the last one builds no text. */
+    struct RowsTextKey
+    {
+        std::array<SectionRowView, 16> views {};
+        std::array<int, 16> learning {};
+        std::array<int, 16> holdTicks {};
+        std::array<float, 16> holdValues {};
+        std::array<bool, 16> holdActive {};
+        int learnHoldTicks = 0, learnHoldSection = -1;
+        float learnHoldSeconds = 0.0f;
+        int shown = -1, count = -1, mode = -1, lang = -1;
+        bool anyMeasuring = false, offsetEditing = false, valid = false;
+        bool operator== (const RowsTextKey&) const = default;
+    };
+    RowsTextKey lastRowsTextKey;
+
+    struct InstTextKey
+    {
+        float target = 0.0f, measured = 0.0f, matchGain = 0.0f, instOffset = 0.0f;
+        bool measuring = false, frozen = false, armed = false, transport = false;
+        bool targetEditing = false, offsetEditing = false, valid = false;
+        bool operator== (const InstTextKey&) const = default;
+    };
+    InstTextKey lastInstTextKey;
+
+    //==============================================================================
+    // Menus, popups, the update bell and the tooltips. Each menu is built by a
+    // function of its own so that its items can be read without showing it;
+    // the matching handler acts on a chosen item id (0 = dismissed).
+    juce::PopupMenu buildMeasurementModeMenu() const;
+    void showMeasurementModePopupMenu();
+    void handleMeasurementModeMenuResult (int itemId);
+    juce::PopupMenu buildMeterModeMenu() const;
+    void showMeterModeMenu();
+    void handleMeterModeMenuResult (int itemId);
+    void showRmsTimePopup (juce::Rectangle<int> anchorScreenBounds);
+    void openCustomWeightingPanel();
+
+    juce::PopupMenu buildOffsetTargetMenu();
+    void showOffsetTargetMenu();
+    void handleOffsetTargetMenuResult (int itemId);
+    void applyOffsetTargetSelection();
+    void showOffsetTargetEditPopup (int index, juce::Rectangle<int> anchorScreenBounds);
+    bool commitOffsetTargetEdit (const juce::String& oldName, bool editing, const juce::String& name, float lo, float hi);
+    void deleteOffsetTarget (const juce::String& oldName);
+    juce::String offsetTargetButtonTooltipText (int language) const;
+    static juce::String offsetTargetRangeText (const qvn::OffsetTarget&);
+    void showRangeEditPopup (bool meterRange, juce::Rectangle<int> anchorScreenBounds);
+    void commitRangeEdit (bool meterRange, float lo, float hi);
+
+    juce::PopupMenu buildSettingsMenu() const;
+    void showSettingsPopupMenu();
+    void handleSettingsMenuResult (int itemId);
+    juce::PopupMenu buildBellMenu() const;
+    void showBellPopupMenu();
+    void handleBellMenuResult (int itemId, const juce::String& releaseUrl);
+    void toggleUpdateChecks();
+    void initMenuAndPopupHandlers();
+
+    /** Puts a popup in a call-out box inside this editor, closing the one before. */
+    juce::CallOutBox* launchCallOut (std::unique_ptr<juce::Component> content, juce::Rectangle<int> anchorScreenBounds);
+
+    static constexpr float kZoomPresets[8] = { 0.5f, 0.75f, 0.9f, 1.0f, 1.1f, 1.25f, 1.5f, 2.0f };
+
+    /** Every web page the editor opens goes through this launcher (by default
+        the desktop's opener, xdg-open); tests replace it to see the address. */
+    static std::function<void (const juce::String&)>& browserLauncher();
+    /** The manual's address from the build settings, empty when none is set. */
+    static juce::String manualUrl();
+
     //==============================================================================
     // Members, in construction order.
     QuorvaneProcessor& proc;
-    std::unique_ptr<juce::Component> customWeightingPanel;
+    std::unique_ptr<CustomWeightedRmsEditor> customWeightingPanel;   // created on first opening, destroyed last
     OffsetSlider offsetSlider;
 
     // Header
@@ -373,6 +453,48 @@ public:
     bool wasMeasuring = false;
     int chartSection = -1;
 
+    // Tick caches: what the tick last read from the processor's lists, so that
+    // a tick where nothing changed takes no lock and allocates nothing.
+    std::vector<std::shared_ptr<LinkSlot>> linkedOtherVocals;
+    std::uint64_t linkedOtherVocalsGeneration = ~std::uint64_t {};
+    std::vector<std::shared_ptr<LinkSlot>> tickVisibleOthers;
+    std::shared_ptr<LinkSlot> linkedInstSlot;
+    std::uint64_t linkedInstGeneration = ~std::uint64_t {};
+    std::vector<std::shared_ptr<const std::string>> otherVocalNameSources;
+    struct TitleKey
+    {
+        bool valid = false;
+        int role = -1;
+        const std::string* name = nullptr;
+        int number = -1;
+        std::uint64_t others = 0;
+        bool operator== (const TitleKey&) const = default;
+    } titleKey;
+    std::shared_ptr<const std::string> titleNameSource;
+    int statusKind = -1, statusCount = -1;
+    juce::RangedAudioParameter* roleParameter = nullptr;
+
+    // Header actions
+    void startInstanceRename();
+    void commitInstanceRename (bool commit);
+    void updateRenameEditorFont();
+    void selectLanguage (int lang);
+    void toggleSidebar();
+
+    // Periodic refresh steps
+    const std::vector<std::shared_ptr<LinkSlot>>& tickOtherVocalSlots();
+    void refreshLinkedInstSlot();
+    void refreshABControls();
+    void refreshVocalMeters();
+    void refreshOtherVocalBars();
+    void refreshMeasureStates();
+    void runInstDuties();
+    void refreshInstMeters();
+    void resetAllMeters();
+    void resetOwnMeterOnly();
+    void resetInstPartnerMeter();
+    void resetOtherVocalMeter (int index);
+
 private:
     void initCaptionLabel (juce::Label&, const juce::String& text, bool makeVisible);
     void initOffsetAndRoleControls();
@@ -386,6 +508,7 @@ private:
     void initSectionIconsAndFooter();
     void initHeaderButtons();
     void initStatusAndUtility();
+    void initHeaderActions();
 
     void layoutVocalColumn (juce::Rectangle<int> body);
     void layoutSidebar (juce::Rectangle<int>& body);

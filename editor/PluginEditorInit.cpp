@@ -1,6 +1,9 @@
 #include "editor/PluginEditor.h"
 
+#include "processor/LinkRegistry.h"
 #include "settings/AppSettings.h"
+#include "ui/OffsetTargetEditPopup.h"
+#include "ui/RangeEditPopup.h"
 
 #include <BinaryData.h>
 
@@ -60,6 +63,8 @@ QuorvaneEditor::QuorvaneEditor (QuorvaneProcessor& p)
     initSectionIconsAndFooter();
     initHeaderButtons();
     initStatusAndUtility();
+    initHeaderActions();
+    initMenuAndPopupHandlers();
     initSectionActions();
 
     // Children without a look of their own draw with the base look, through
@@ -123,7 +128,8 @@ void QuorvaneEditor::initOffsetAndRoleControls()
     addAndMakeVisible (instTab);
     addAndMakeVisible (vocalTab);
 
-    if (auto* roleParam = proc.parameters.getParameter (ids::role))
+    roleParameter = proc.parameters.getParameter (ids::role);
+    if (auto* roleParam = roleParameter)
     {
         roleAttachment = std::make_unique<juce::ParameterAttachment> (*roleParam, [this] (float v)
         {
@@ -161,6 +167,12 @@ void QuorvaneEditor::initMeterBars()
     ownMeter.setLayout (1);
     ownMeter.setShowScale (true);
     partnerMeter.setLayout (1);
+    ownMeter.setLabel ("Vocal");
+    partnerMeter.setLabel ("Inst");
+    ownMeter.setMarkerText ({});
+    partnerMeter.setMarkerText ({});
+    ownMeter.onClick = [this] (bool shift) { if (shift) resetOwnMeterOnly(); else resetAllMeters(); };
+    partnerMeter.onClick = [this] (bool shift) { if (shift) resetInstPartnerMeter(); else resetAllMeters(); };
     addAndMakeVisible (ownMeter);
     addAndMakeVisible (partnerMeter);
     applyMeterRange();
@@ -485,7 +497,455 @@ void QuorvaneEditor::applyLearnRange()
 void QuorvaneEditor::reloadOffsetTargets()
 {
     offsetTargets = AppSettings::get().offsetTargets();
+
+    juce::String stored;
+    {
+        std::lock_guard<std::mutex> lock (proc.partnerMutex);
+        stored = proc.offsetTarget;
+    }
+    if (stored.isNotEmpty()
+        && std::none_of (offsetTargets.begin(), offsetTargets.end(),
+                         [&] (const qvn::OffsetTarget& t) { return t.name.equalsIgnoreCase (stored); }))
+        proc.setOffsetTargetName ({});
+
+    offsetTargetSelected = false;
+    applyOffsetTargetSelection();
 }
+
+//==============================================================================
+// Offset Targets, display ranges and the RMS Time popup.
+
+namespace
+{
+juce::String fromUtf8 (const char* text) { return juce::String::fromUTF8 (text); }
+
+int findTargetByName (const std::vector<qvn::OffsetTarget>& list, const juce::String& name)
+{
+    if (name.isEmpty())
+        return -1;
+    for (size_t i = 0; i < list.size(); ++i)
+        if (list[i].name.equalsIgnoreCase (name))
+            return (int) i;
+    return -1;
+}
+
+void normaliseTargetRange (float& lo, float& hi)
+{
+    if (! std::isfinite (lo)) lo = -2.0f;
+    if (! std::isfinite (hi)) hi = 2.0f;
+    const float l = juce::jlimit (-12.0f, 11.5f, juce::jmin (lo, hi));
+    const float h = juce::jmax (l + 0.5f, juce::jmin (juce::jmax (lo, hi), 12.0f));
+    lo = l;
+    hi = h;
+}
+} // namespace
+
+juce::String qvn::uiText::offsetTargetButtonTooltip (int language, const juce::String& name, const juce::String& rangeText)
+{
+    if (language == 1)
+        return (name.isNotEmpty() ? fromUtf8 ("選択中のターゲット: ") + name + " (" + rangeText + fromUtf8 (")。")
+                                  : fromUtf8 ("ターゲット未選択。"))
+               + fromUtf8 ("Offset Gain の目安範囲 (ターゲット) を選びます。選ぶとその範囲がスライダー上で光ります。"
+                           "メニューから新しいターゲットの作成、選択中の名前・範囲の編集、削除ができます。"
+                           "ターゲットは全インスタンス共通で、どれを選んでいるかはインスタンスごとにプロジェクトへ保存されます。"
+                           "表示のみで、値には影響しません。");
+    return (name.isNotEmpty() ? "Selected target: " + name + " (" + rangeText + "). " : juce::String ("No target selected. "))
+           + "Pick an Offset Gain guide range (target); the chosen range lights up on the slider. The menu also creates a "
+             "new target and renames, re-ranges or deletes the selected one. Targets are shared by every instance; the "
+             "selection is saved per instance with the project. Display only - the value is never changed.";
+}
+
+juce::String QuorvaneEditor::offsetTargetRangeText (const qvn::OffsetTarget& t)
+{
+    auto end = [] (float v) { return (v > 0.0f ? "+" : "") + juce::String (v, 1); };
+    return end (t.lo) + fromUtf8 (" ～ ") + end (t.hi) + " dB";
+}
+
+juce::String QuorvaneEditor::offsetTargetButtonTooltipText (int language) const
+{
+    juce::String stored;
+    {
+        std::lock_guard<std::mutex> lock (proc.partnerMutex);
+        stored = proc.offsetTarget;
+    }
+    const int i = findTargetByName (offsetTargets, stored);
+    if (i < 0)
+        return qvn::uiText::offsetTargetButtonTooltip (language, {}, {});
+    const auto& t = offsetTargets[(size_t) i];
+    return qvn::uiText::offsetTargetButtonTooltip (language, t.name, offsetTargetRangeText (t));
+}
+
+void QuorvaneEditor::applyOffsetTargetSelection()
+{
+    juce::String n;
+    {
+        std::lock_guard<std::mutex> lock (proc.partnerMutex);
+        n = proc.offsetTarget;
+    }
+    if (offsetTargetSelected && selectedOffsetTarget == n)
+        return;
+    selectedOffsetTarget = n;
+    offsetTargetSelected = true;
+
+    const int i = findTargetByName (offsetTargets, n);
+    offsetTargetButton.setToggleState (i >= 0, juce::dontSendNotification);
+    if (i >= 0)
+    {
+        const auto& t = offsetTargets[(size_t) i];
+        offsetSlider.targetBandLo = t.lo;
+        offsetSlider.targetBandHi = t.hi;
+        offsetSlider.showTargetBand = true;
+        offsetSlider.repaint();
+        if (offsetTargetButton.getButtonText() != t.name)
+            offsetTargetButton.setButtonText (t.name);
+    }
+    else
+    {
+        if (offsetSlider.showTargetBand)
+        {
+            offsetSlider.showTargetBand = false;
+            offsetSlider.repaint();
+        }
+        if (offsetTargetButton.getButtonText() != "TARGET")
+            offsetTargetButton.setButtonText ("TARGET");
+    }
+    offsetTargetButton.setTooltip (offsetTargetButtonTooltipText (proc.tooltipLang.load()));
+}
+
+juce::PopupMenu QuorvaneEditor::buildOffsetTargetMenu()
+{
+    reloadOffsetTargets();
+    const bool ja = proc.tooltipLang.load() == 1;
+    juce::String stored;
+    {
+        std::lock_guard<std::mutex> lock (proc.partnerMutex);
+        stored = proc.offsetTarget;
+    }
+    const int selected = findTargetByName (offsetTargets, stored);
+
+    juce::PopupMenu menu;
+    menu.setLookAndFeel (&menuLook);
+    menu.addSectionHeader ("OFFSET TARGET");
+    menu.addItem (1, "None", true, selected < 0);
+    for (size_t k = 0; k < offsetTargets.size(); ++k)
+    {
+        juce::PopupMenu::Item item (offsetTargets[k].name);
+        item.itemID = 100 + (int) k;
+        item.shortcutKeyDescription = offsetTargetRangeText (offsetTargets[k]);
+        item.isTicked = (int) k == selected;
+        menu.addItem (item);
+    }
+    menu.addSeparator();
+    menu.addItem (2, ja ? fromUtf8 ("新しいターゲット...") : juce::String ("New target..."), true, false);
+    juce::String editText;
+    if (selected >= 0)
+        editText = ja ? "\"" + stored + "\"" + fromUtf8 (" を編集...") : "Edit \"" + stored + "\"...";
+    else
+        editText = ja ? fromUtf8 ("選択中を編集...") : juce::String ("Edit selected...");
+    menu.addItem (3, editText, selected >= 0, false);
+    return menu;
+}
+
+void QuorvaneEditor::showOffsetTargetMenu()
+{
+    juce::Component::SafePointer<QuorvaneEditor> safe (this);
+    buildOffsetTargetMenu().showMenuAsync (juce::PopupMenu::Options().withTargetComponent (&offsetTargetButton).withMinimumWidth (232),
+                                           [safe] (int result)
+                                           {
+                                               if (auto* e = safe.getComponent())
+                                                   e->handleOffsetTargetMenuResult (result);
+                                           });
+}
+
+void QuorvaneEditor::handleOffsetTargetMenuResult (int itemId)
+{
+    if (itemId == 1)
+    {
+        proc.setOffsetTargetName ({});
+        applyOffsetTargetSelection();
+    }
+    else if (itemId == 2)
+    {
+        showOffsetTargetEditPopup (-1, offsetTargetButton.getScreenBounds());
+    }
+    else if (itemId == 3)
+    {
+        juce::String stored;
+        {
+            std::lock_guard<std::mutex> lock (proc.partnerMutex);
+            stored = proc.offsetTarget;
+        }
+        const int k = findTargetByName (offsetTargets, stored);
+        if (k >= 0)
+            showOffsetTargetEditPopup (k, offsetTargetButton.getScreenBounds());
+    }
+    else if (itemId >= 100 && itemId - 100 < (int) offsetTargets.size())
+    {
+        proc.setOffsetTargetName (offsetTargets[(size_t) (itemId - 100)].name);
+        applyOffsetTargetSelection();
+    }
+}
+
+void QuorvaneEditor::showOffsetTargetEditPopup (int index, juce::Rectangle<int> anchorScreenBounds)
+{
+    reloadOffsetTargets();
+    const bool editing = index >= 0;
+    if (index >= (int) offsetTargets.size())
+        return;
+
+    const bool ja = proc.tooltipLang.load() == 1;
+    OffsetTargetEditPopup::Strings s;
+    s.title = editing ? (ja ? fromUtf8 ("ターゲットを編集") : juce::String ("Edit Target"))
+                      : (ja ? fromUtf8 ("新しいターゲット") : juce::String ("New Target"));
+    s.nameLabel = ja ? fromUtf8 ("名前") : juce::String ("Name");
+    s.minLabel = ja ? fromUtf8 ("最小") : juce::String ("Min");
+    s.maxLabel = ja ? fromUtf8 ("最大") : juce::String ("Max");
+    s.deleteLabel = ja ? fromUtf8 ("削除") : juce::String ("Delete");
+    s.cancelLabel = ja ? fromUtf8 ("キャンセル") : juce::String ("Cancel");
+    s.okLabel = "OK";
+
+    const qvn::OffsetTarget initial = editing ? offsetTargets[(size_t) index] : qvn::OffsetTarget { {}, -2.0f, 2.0f };
+    auto popup = std::make_unique<OffsetTargetEditPopup> (initial.name, initial.lo, initial.hi, editing, s);
+
+    // The entry is remembered by its name: another editor may reorder, rename
+    // or delete targets while this popup is open.
+    juce::Component::SafePointer<QuorvaneEditor> safe (this);
+    const auto oldName = initial.name;
+    popup->onCommit = [safe, oldName, editing] (const juce::String& name, float lo, float hi)
+    {
+        auto* e = safe.getComponent();
+        return e == nullptr || e->commitOffsetTargetEdit (oldName, editing, name, lo, hi);
+    };
+    popup->onDelete = [safe, oldName, editing]
+    {
+        if (auto* e = safe.getComponent(); e != nullptr && editing)
+            e->deleteOffsetTarget (oldName);
+    };
+
+    popup->setSize (272, popup->titlePx() + 166);
+    auto* nameField = &popup->nameField;
+    launchCallOut (std::move (popup), anchorScreenBounds);
+    if (nameField->isShowing())
+        nameField->grabKeyboardFocus();
+}
+
+bool QuorvaneEditor::commitOffsetTargetEdit (const juce::String& oldName, bool editing, const juce::String& name, float lo, float hi)
+{
+    // The stored list, not the copy taken when the popup opened: edits made
+    // meanwhile in other editors are kept.
+    auto list = AppSettings::get().offsetTargets();
+    const int index = editing ? findTargetByName (list, oldName) : -1;
+    if (! qvn::isValidOffsetTargetName (name, list, index))
+        return false;
+
+    const auto n = qvn::normaliseOffsetTargetName (name);
+    normaliseTargetRange (lo, hi);
+    if (index >= 0)
+        list[(size_t) index] = { n, lo, hi };
+    else
+        list.push_back ({ n, lo, hi }); // new, or edited while another editor deleted it
+
+    AppSettings::get().setOffsetTargets (list);
+
+    juce::String stored;
+    {
+        std::lock_guard<std::mutex> lock (proc.partnerMutex);
+        stored = proc.offsetTarget;
+    }
+    if (! editing || stored.equalsIgnoreCase (oldName))
+        proc.setOffsetTargetName (n);
+
+    reloadOffsetTargets();
+    return true;
+}
+
+void QuorvaneEditor::deleteOffsetTarget (const juce::String& oldName)
+{
+    auto list = AppSettings::get().offsetTargets();
+    const int index = findTargetByName (list, oldName);
+    if (index < 0)
+    {
+        reloadOffsetTargets();
+        return;
+    }
+    list.erase (list.begin() + index);
+    AppSettings::get().setOffsetTargets (list);
+
+    juce::String stored;
+    {
+        std::lock_guard<std::mutex> lock (proc.partnerMutex);
+        stored = proc.offsetTarget;
+    }
+    if (stored.equalsIgnoreCase (oldName))
+        proc.setOffsetTargetName ({});
+    reloadOffsetTargets();
+}
+
+juce::CallOutBox* QuorvaneEditor::launchCallOut (std::unique_ptr<juce::Component> content, juce::Rectangle<int> anchorScreenBounds)
+{
+    if (auto* previous = dynamic_cast<juce::CallOutBox*> (openCallOut.getComponent()))
+        previous->dismiss();
+
+    // Owns the popup and its box for as long as the box is modal, like the
+    // framework's own launcher, but takes the keyboard focus only when the
+    // window is on screen (a window not shown cannot hold it). The modal
+    // manager deletes this holder when the box closes.
+    struct CallOutHolder : public juce::ModalComponentManager::Callback
+    {
+        CallOutHolder (std::unique_ptr<juce::Component> c, juce::Rectangle<int> area, juce::Component* parent)
+            : popup (std::move (c)), box (*popup, area, parent)
+        {
+            box.setVisible (true);
+            box.enterModalState (parent->isShowing(), this);
+        }
+        void modalStateFinished (int) override {}
+
+        std::unique_ptr<juce::Component> popup;
+        juce::CallOutBox box;
+    };
+
+    const auto anchor = getLocalArea (nullptr, anchorScreenBounds);
+    auto& box = (new CallOutHolder (std::move (content), anchor, this))->box;
+    box.setLookAndFeel (&callOutLook);
+    box.setArrowSize (0.0f);
+    box.updatePosition (anchor, getLocalBounds());
+    box.repaint();
+    openCallOut = &box;
+    return &box;
+}
+
+void QuorvaneEditor::showRangeEditPopup (bool meterRange, juce::Rectangle<int> anchorScreenBounds)
+{
+    const bool ja = proc.tooltipLang.load() == 1;
+    RangeEditPopup::Strings s;
+    s.title = ja ? fromUtf8 ("LUFS表示範囲") : juce::String ("LUFS Display Range");
+    s.minLabel = ja ? fromUtf8 ("最小") : juce::String ("Min");
+    s.maxLabel = ja ? fromUtf8 ("最大") : juce::String ("Max");
+    s.resetLabel = ja ? fromUtf8 ("リセット") : juce::String ("Reset");
+    s.cancelLabel = ja ? fromUtf8 ("キャンセル") : juce::String ("Cancel");
+    s.okLabel = "OK";
+
+    const auto current = meterRange ? AppSettings::get().meterRange() : AppSettings::get().learnRange();
+    const float defMin = meterRange ? qvn::kDefaultMeterRangeMin : qvn::kDefaultLearnRangeMin;
+    const float defMax = meterRange ? qvn::kDefaultMeterRangeMax : qvn::kDefaultLearnRangeMax;
+    auto popup = std::make_unique<RangeEditPopup> (current.low, current.high, defMin, defMax, s);
+
+    juce::Component::SafePointer<QuorvaneEditor> safe (this);
+    popup->onCommit = [safe, meterRange] (float lo, float hi)
+    {
+        if (auto* e = safe.getComponent())
+            e->commitRangeEdit (meterRange, lo, hi);
+    };
+    popup->setSize (232, popup->titlePx() + 134);
+    launchCallOut (std::move (popup), anchorScreenBounds);
+}
+
+void QuorvaneEditor::commitRangeEdit (bool meterRange, float lo, float hi)
+{
+    // The store limits the pair with the defaults of the edited range and
+    // saves the file at once.
+    if (meterRange)
+    {
+        AppSettings::get().setMeterRange (lo, hi);
+        applyMeterRange();
+    }
+    else
+    {
+        AppSettings::get().setLearnRange (lo, hi);
+        applyLearnRange();
+    }
+}
+
+void QuorvaneEditor::showRmsTimePopup (juce::Rectangle<int> anchorScreenBounds)
+{
+    if (LinkRegistry::get().anyMeasurementActive())
+        return;
+
+    struct RmsTimePopup : public juce::Component
+    {
+        void resized() override
+        {
+            auto area = getLocalBounds().reduced (10, 8);
+            title.setBounds (area.removeFromTop (juce::jmin (18, area.getHeight())));
+            slider.setBounds (area);
+        }
+        juce::Label title;
+        juce::Slider slider { juce::Slider::LinearHorizontal, juce::Slider::TextBoxRight };
+    };
+
+    const bool ja = proc.tooltipLang.load() == 1;
+    auto popup = std::make_unique<RmsTimePopup>();
+    popup->title.setText ("RMS Time", juce::dontSendNotification);
+    popup->title.setFont (FlatLookAndFeel::font (12.0f, juce::Font::bold));
+    popup->title.setColour (juce::Label::textColourId, juce::Colour (0xffeaefe9));
+    popup->addAndMakeVisible (popup->title);
+
+    auto& slider = popup->slider;
+    slider.setRange (0.5, 10.0, 0.1);
+    slider.setValue (proc.rmsTimeSec.load(), juce::dontSendNotification);
+    slider.setTextValueSuffix (" s");
+    slider.setNumDecimalPlacesToDisplay (1);
+    slider.setTooltip (ja ? fromUtf8 ("RMS TimeはK-RMSとCustom RMSの平均化時間です（0.5〜10秒、短いほど速く反応）。"
+                                      "変更するとK-RMSは保存履歴から再計算され、Custom RMSは履歴を消去して再測定が必要になります。")
+                          : juce::String ("RMS Time is the averaging time for K-RMS and Custom RMS (0.5-10 s; shorter reacts faster). "
+                                          "Changing it re-evaluates K-RMS from stored history and clears Custom RMS history, "
+                                          "which then requires a re-measure."));
+    popup->addAndMakeVisible (slider);
+
+    juce::Component::SafePointer<QuorvaneEditor> safe (this);
+    slider.onDragStart = [safe]
+    {
+        if (auto* e = safe.getComponent())
+        {
+            e->proc.rmsTimeDragActive = true;
+            e->proc.rmsTimeDragUndoPending = true;
+        }
+    };
+    slider.onDragEnd = [safe]
+    {
+        if (auto* e = safe.getComponent())
+        {
+            e->proc.rmsTimeDragActive = false;
+            e->proc.rmsTimeDragUndoPending = false;
+        }
+    };
+    slider.onValueChange = [safe, s = &slider]
+    {
+        auto* e = safe.getComponent();
+        if (e == nullptr)
+            return;
+        if (LinkRegistry::get().anyMeasurementActive())
+        {
+            s->setValue (e->proc.rmsTimeSec.load(), juce::dontSendNotification);
+            return;
+        }
+        e->proc.setRmsTimeSecFromUi ((float) s->getValue());
+        e->refreshMeterModeUi();
+    };
+
+    // A box closed while the slider is held (Escape, a click elsewhere, the
+    // next popup) never sends the drag's end: the flags are cleared with it.
+    struct DragFlagGuard : public juce::ComponentListener
+    {
+        explicit DragFlagGuard (juce::Component::SafePointer<QuorvaneEditor> e) : editor (e) {}
+        void componentBeingDeleted (juce::Component& c) override
+        {
+            if (auto* e = editor.getComponent())
+            {
+                e->proc.rmsTimeDragActive = false;
+                e->proc.rmsTimeDragUndoPending = false;
+            }
+            c.removeComponentListener (this);
+            delete this;
+        }
+        juce::Component::SafePointer<QuorvaneEditor> editor;
+    };
+    popup->addComponentListener (new DragFlagGuard (safe));
+
+    popup->setSize (260, 64);
+    launchCallOut (std::move (popup), anchorScreenBounds);
+}
+
 
 void QuorvaneEditor::refreshMeterModeUi()
 {
@@ -535,21 +995,208 @@ void QuorvaneEditor::rebindOffsetSlider (int section)
 
 void QuorvaneEditor::applyTooltips (int lang)
 {
-    // The tooltip texts of the controls come with the menus; the chart's range
-    // pill already has its text in both languages.
-    sectionChart.rangePillTooltip = lang == 1
-                                        ? juce::String::fromUTF8 ("\xe8\xa1\xa8\xe7\xa4\xba\xe3\x81\x99\xe3\x82\x8b" "LUFS"
-                                                                  "\xe7\xaf\x84\xe5\x9b\xb2\xe3\x82\x92\xe5\xa4\x89\xe6\x9b\xb4")
-                                        : juce::String ("Change the displayed LUFS range");
-    instChart.rangePillTooltip = sectionChart.rangePillTooltip;
+    const bool ja = lang == 1;
+    auto t = [ja] (const char* en, const char* jp) { return ja ? juce::String::fromUTF8 (jp) : juce::String (en); };
+
+    const auto offsetTip = t ("VOCAL LUFS = INST LUFS + Offset Gain. The default is 0 dB. Drag or type from -12 to +12 dB; -6 to +6 dB uses the middle two thirds of the slider. Shift-drag for fine adjustment; double-click the value to type. Right-drag applies the change to all unlocked sections regardless of link state. Use the TARGET button below to light a guide range on the slider.",
+                              "VOCAL LUFS = INST LUFS + Offset Gain。初期値は0 dBです。ドラッグ・数値入力ともに-12〜+12 dB。中央の-6〜+6 dBはスライダー幅の2/3です。Shift＋ドラッグで微調整、数値をダブルクリックして直接入力できます。右ドラッグはリンク状態に関わらず、ロックされていない全セクションに変化量を反映します。下の TARGET ボタンで目安の範囲を選ぶと、スライダー上で光ります。");
+    offsetSlider.setTooltip (offsetTip);
+    offsetValue.setTooltip (offsetTip);
+    offsetTargetButton.setTooltip (offsetTargetButtonTooltipText (lang));
+
+    instTab.setTooltip (t ("Measures loudness only and does not change gain. Only one INST instance can be assigned.",
+                           "ラウドネス測定のみ行い、ゲインは変更しません。1つのみ指定できます。"));
+    vocalTab.setTooltip (t ("Adjusts gain to match the INST loudness. You can use it on multiple tracks, such as lead vocal layers, harmonies, and chorus parts, and manage them together. Double-click to rename.",
+                            "INSTのラウドネスに合わせてゲインを調整します。複数トラックに利用できますので、メインボーカル（前段・後段）・ハモリ・コーラスなどに挿して、一括管理が可能です。ダブルクリックで名前を変更できます。"));
+
+    const auto rowTip = t ("Measurement slot for each section. Use timeline automation to switch sections when the VOCAL level should change, such as in a chorus, or when the INST loudness changes.",
+                           "セクションごとの測定スロット。サビなどでVOCALの音量を変化させたい場合や、INSTのラウドネスが変化する場合、タイムラインでオートメーション設定して切替えてください。");
+    for (auto& row : sectionRows)
+        row.setTooltip (rowTip);
+
+    matchButton.setTooltip (t ("Start measuring the current section. Press again to stop and commit the gain.",
+                               "現在のセクションの測定を開始します。もう一度押すと停止してゲインが確定します。"));
+    railModeButton.setTooltip (t ("Switch the live meter display: Momentary (400 ms), Short-term (3 s), or Integrated (cumulative until the meter is click-reset; the \"I\" marker shows the current section value). You can also show or hide other instance bars from this menu. Display only; measurement results are unaffected.",
+                                  "ライブメーターの表示を切替: Momentary（400ミリ秒）/ Short-term（3秒）/ Integrated（メータークリックでリセットされるまでの累積。\"I\" マーカーは現在セクションの値）。他インスタンスバーの表示/非表示もこのメニューから選べます。表示のみで、計測結果には影響しません。"));
+
+    const auto pillTip = t ("Change the displayed LUFS range", "表示するLUFS範囲を変更");
+    sectionChart.setTooltip (t ("Adjust the Learn History trim range. Drag the left or right handle to recalculate VOCAL / INST LUFS and Gain using only the kept range. Use this to exclude silence, unwanted sections at the beginning or end, or local sections where the volume changes significantly. The trim range is preserved when re-measuring.",
+                                "Learn Historyのトリミング範囲を調整します。左右のハンドルをドラッグすると、残した範囲だけでVOCAL / INST のLUFSとGainを再計算します。前後の無音や不要な区間、局所的に音量が大きく変化する区間を除外したい場合にご利用ください。再測定時において、トリミング範囲は維持されます。"));
+    sectionChart.rangePillTooltip = pillTip;
+    if (sectionChart.emptyText != "Not measured")
+    {
+        sectionChart.emptyText = "Not measured";
+        sectionChart.repaint();
+    }
+    instChart.setTooltip (t ("Adjust the Learn History trim range. Drag the left or right handle to recalculate INST LUFS and Match Gain using only the kept range. Use this to exclude silence or unwanted sections. The trim range is preserved when re-measuring.",
+                             "Learn Historyのトリミング範囲を調整します。左右のハンドルをドラッグすると、残した範囲だけでINSTのLUFSとMatch Gainを再計算します。前後の無音や不要な区間を除外したい場合にご利用ください。再測定時において、トリミング範囲は維持されます。"));
+    instChart.rangePillTooltip = pillTip;
+    if (instChart.emptyText != "Not measured")
+    {
+        instChart.emptyText = "Not measured";
+        instChart.repaint();
+    }
+    instMeasureButton.setTooltip (t ("Measure the INST loudness and apply the Match Gain needed to hit the Target LUFS. Press again to stop measuring.",
+                                     "INSTのLUFSを測定し、Target LUFSに合わせるMatch Gainを自動適用します。もう一度押すと測定を停止します。"));
+
+    const auto resetTip = t ("Reset the analysis result for this section. Bypass is preserved.",
+                             "このセクションの解析結果をリセットします。Bypassは保持されます。");
+    const auto bypassTip = t ("Bypass gain correction for this section for comparison.",
+                              "このセクションのゲイン補正をバイパスします（比較用）。");
+    const auto linkTip = t ("Sync Offset Gain across sections in the same colour group. Left-click cycles through No Link, Link1 (red), Link2 (green), Link3 (blue), then back to No Link. Right-click clears the link. Use this when you want to link chorus sections and adjust their Offset Gain together.",
+                            "同色グループ内のセクションで Offset Gain を同期します。左クリックで Linkなし → Link1 (赤) → Link2 (緑) → Link3 (青) → Linkなし を循環し、右クリックでLinkなしになります。サビのセクションをリンクさせて、Offset Gainをまとめて調整したい場合などにご利用ください。");
+    const auto lockTip = t ("Lock this section. While locked, MATCH TO INST results are skipped, and Reset / Offset Gain / Link changes are blocked. When re-measuring only one section, lock the sections before and after it so you can re-measure without affecting other sections.",
+                            "セクションをロックします。ロック中は MATCH TO INSTの結果がスキップされ、Reset / Offset Gain / Linkの変更ができません。単一セクションのみを再測定する場合は、前後のセクションをロックしておくことで、他のセクションに影響を与えずに再測定できます。");
+    for (size_t i = 0; i < 16; ++i)
+    {
+        rowResetButtons[i].setTooltip (resetTip);
+        rowBypassButtons[i].setTooltip (bypassTip);
+        rowLinkButtons[i].setTooltip (linkTip);
+        rowLockButtons[i].setTooltip (lockTip);
+    }
+
+    abToggle.setTooltip (t ("Switch between slot A and B. Current settings are auto-saved when switching.",
+                            "スロット A / B を切替。切替時に現在の設定が自動保存されます。"));
+    abCopyButton.setTooltip (t ("Copy the current slot into the other slot.", "現在のスロットを反対側へコピーします。"));
+    if (undoButton != nullptr)
+        undoButton->setTooltip (t ("Undo the last action (up to 50 steps).", "直前の操作を取り消します（最大 50 回）。"));
+    if (redoButton != nullptr)
+        redoButton->setTooltip (t ("Redo the previously undone action.", "取り消した操作をやり直します。"));
+    if (sidebarButton != nullptr)
+        sidebarButton->setTooltip (t ("Show or hide the left section sidebar.",
+                                      "左サイドバー（セクション一覧）の表示／非表示を切替えます。"));
+    linkAllButton.setTooltip (t ("When on, a change of the Offset Gain slider is applied to every section at once.",
+                                 "ON にすると、オフセットスライダーの変更が全セクションに同時適用されます。"));
+    allBypassButton.setTooltip (t ("Bypass or un-bypass gain correction for all sections at once. Locked sections are not changed.",
+                                   "全セクションのゲイン補正をまとめてバイパス／解除します。ロック中のセクションは変更されません。"));
+    allResetButton.setTooltip (t ("Reset the analysis results for all sections at once. Locked sections are not reset.",
+                                  "全セクションの解析結果をまとめてリセットします。ロック中のセクションはリセットされません。"));
+    allLinkButton.setTooltip (t ("Change the Link group for all sections at once. Click to cycle through Link1 (red), Link2 (green), Link3 (blue), then No Link. Locked sections are not changed.",
+                                 "全セクションの Link グループをまとめて切替えます。クリックで Link1 (赤) → Link2 (緑) → Link3 (青) → Linkなし を循環します。ロック中のセクションは変更されません。"));
+    allLockButton.setTooltip (t ("Lock or unlock all sections.", "全セクションをロック／解除します。"));
+    settingsButton.setTooltip (t ("Open the settings menu (tooltip language, UI zoom, updates, version info, and more).",
+                                  "設定メニューを開きます（ツールチップ言語・表示サイズ・アップデート・バージョン情報など）。"));
+    zoomGrip.setTooltip (t ("Drag to resize the interface.", "ドラッグして表示サイズを変更します。"));
+
+    refreshUpdateUI();
 }
 
 void QuorvaneEditor::refreshUpdateUI()
 {
-    const bool show = updateChecker != nullptr && updateChecker->hasNewVersion()
-                      && AppSettings::get().updateChecksEnabled();
+    const bool show = updateChecker != nullptr && updateChecker->hasNewVersion();
+    if (show)
+    {
+        const auto caption = juce::String::fromUTF8 ("● Update available");
+        if (updateBell.getButtonText() != caption)
+            updateBell.setButtonText (caption);
+        updateBell.setTooltip (proc.tooltipLang.load() == 1 ? juce::String::fromUTF8 ("更新が利用可能です。")
+                                                            : juce::String ("An update is available."));
+    }
     if (updateBell.isVisible() != show)
         updateBell.setVisible (show);
+    resized();
+    repaint();
+}
+
+//==============================================================================
+void QuorvaneEditor::initHeaderActions()
+{
+    vocalTab.hoverHighlight = true;
+    vocalTab.onDoubleClick = [this] { startInstanceRename(); };
+
+    renameEditor.onTextChange = [this] { updateRenameEditorFont(); };
+    renameEditor.onReturnKey = [this] { commitInstanceRename (true); };
+    renameEditor.onEscapeKey = [this] { commitInstanceRename (false); };
+    renameEditor.onFocusLost = [this] { commitInstanceRename (true); };
+    clickCatcher.onMouseDown = [this] { commitInstanceRename (true); };
+
+    englishToggle.onClick = [this] { selectLanguage (0); };
+    japaneseToggle.onClick = [this] { selectLanguage (1); };
+    baseLook.tooltipJapanese = proc.tooltipLang.load() == 1;
+
+    if (undoButton != nullptr)
+        undoButton->onClick = [this] { proc.undo(); };
+    if (redoButton != nullptr)
+        redoButton->onClick = [this] { proc.redo(); };
+
+    abToggle.onClick = [this]
+    {
+        const int wanted = abToggle.getToggleState() ? 1 : 0;
+        if (wanted != proc.currentAB.load())
+            proc.selectABSlot (wanted);
+        refreshABControls();
+    };
+    abCopyButton.onClick = [this] { proc.copyToOtherABSlot(); };
+
+    if (sidebarButton != nullptr)
+        sidebarButton->onClick = [this] { toggleSidebar(); };
+}
+
+void QuorvaneEditor::startInstanceRename()
+{
+    if (currentRole() != 2)
+        return;
+
+    renameStartText = ownVocalTitle();
+    const float h = (float) vocalTab.getHeight();
+    renameEditor.setFont (FlatLookAndFeel::dinFont (juce::jmin (0.5f * h, 15.0f), juce::Font::bold).withExtraKerningFactor (0.12f));
+    renameEditor.setBounds (vocalTab.getBounds());
+    renameEditor.setIndents (0, 0);
+    renameEditor.setText (renameStartText, false);
+    updateRenameEditorFont();
+    vocalTab.setButtonText ({});
+
+    clickCatcher.setBounds (getLocalBounds());
+    clickCatcher.setVisible (true);
+    clickCatcher.toFront (false);
+    renameEditor.setVisible (true);
+    renameEditor.toFront (true);
+    if (renameEditor.isShowing())   // a window not on screen cannot take the keyboard
+        renameEditor.grabKeyboardFocus();
+    renameEditor.selectAll();
+}
+
+void QuorvaneEditor::updateRenameEditorFont()
+{
+    renameEditor.applyFontToAllText (FlatLookAndFeel::roleTabFontFor (renameEditor.getText(), (float) vocalTab.getHeight(), 0.12f));
+}
+
+void QuorvaneEditor::commitInstanceRename (bool commit)
+{
+    if (! renameEditor.isVisible())
+        return;
+
+    clickCatcher.setVisible (false);
+    const auto text = renameEditor.getText().trim();
+    if (commit && text != renameStartText)
+        proc.setInstanceName (text);
+
+    renameEditor.setVisible (false);
+    refreshRoleTabText();
+    repaint();
+}
+
+void QuorvaneEditor::selectLanguage (int lang)
+{
+    proc.tooltipLang.store (lang);
+    applyTooltips (lang);
+    baseLook.tooltipJapanese = lang == 1;
+    englishToggle.setToggleState (lang != 1, juce::dontSendNotification);
+    japaneseToggle.setToggleState (lang == 1, juce::dontSendNotification);
+    repaint();
+}
+
+void QuorvaneEditor::toggleSidebar()
+{
+    sidebarVisible = sidebarButton != nullptr && sidebarButton->getToggleState();
+    if (auto* settings = AppSettings::get().properties.getUserSettings())
+    {
+        settings->setValue ("sidebarVisible", sidebarVisible);
+        settings->saveIfNeeded();
+    }
+    updateRoleVisibility();
+    resized();
+    repaint();
 }
 
 //==============================================================================

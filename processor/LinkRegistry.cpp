@@ -122,6 +122,8 @@ void LinkRegistry::rebuildLinks()
             for (auto& s : vocalSlots)
                 if (s != p->ownSlot)
                     p->otherVocalSlots.push_back (s);
+
+        p->otherVocalGeneration.fetch_add (1);
     }
 
     // Keep the measurement settings equal on every active instance.

@@ -482,6 +482,7 @@ public:
     std::vector<std::shared_ptr<LinkSlot>> partnerSlots;  // guarded by partnerMutex
     std::atomic<std::uint64_t> partnerGeneration { 0 };
     std::vector<std::shared_ptr<LinkSlot>> otherVocalSlots; // guarded by partnerMutex
+    std::atomic<std::uint64_t> otherVocalGeneration { 0 };  // moves (under partnerMutex) whenever otherVocalSlots is rewritten
     juce::String instanceName;                            // guarded by partnerMutex
     juce::String offsetTarget;                            // guarded by partnerMutex
     mutable std::mutex partnerMutex;

@@ -5,6 +5,7 @@
 // close and reopen cycles and a screenshot of the real window are checked.
 
 #include "HostFixture.h"
+#include "../support/XServerSupport.h"
 
 #include "settings/AppSettings.h"
 #include "settings/SettingsFile.h"
@@ -28,80 +29,8 @@
 
 namespace
 {
-//==============================================================================
-/** An X server of its own for this test program, with a window manager. */
-class XServer : public ::testing::Environment
-{
-public:
-    void SetUp() override
-    {
-        // The plug-in keeps its zoom and update bookkeeping in the user's
-        // settings file: these windows use a home folder of their own.
-        const auto home = juce::File::getSpecialLocation (juce::File::tempDirectory)
-                              .getChildFile ("qvn_editor_window_home_" + juce::String (::getpid()));
-        home.createDirectory();
-        ::setenv ("HOME", home.getFullPathName().toRawUTF8(), 1);
-        AppSettings::get().setUpdateChecksEnabled (false);
-        AppSettings::get().setEditorZoom (1.0);
-
-        for (int attempt = 0; attempt < 20 && display < 0; ++attempt)
-        {
-            const int n = 200 + (int) ((::getpid() + attempt * 37) % 700);
-            if (juce::File ("/tmp/.X" + juce::String (n) + "-lock").exists())
-                continue;
-
-            auto server = std::make_unique<juce::ChildProcess>();
-            if (! server->start (juce::StringArray { "Xvfb", ":" + juce::String (n), "-screen", "0", "2400x1600x24",
-                                                     "-nolisten", "tcp", "-noreset" }, 0))
-                continue;
-
-            const auto socket = juce::File ("/tmp/.X11-unix/X" + juce::String (n));
-            for (int i = 0; i < 200 && server->isRunning() && ! socket.exists(); ++i)
-                juce::Thread::sleep (25);
-
-            if (server->isRunning() && socket.exists())
-            {
-                display = n;
-                xvfb = std::move (server);
-            }
-        }
-
-        ASSERT_GE (display, 0) << "no X server could be started";
-        ::setenv ("DISPLAY", (":" + juce::String (display)).toRawUTF8(), 1);
-
-        // The framework sets some window properties through atoms it only
-        // looks up, which a bare server has not made yet (a desktop session
-        // would have): make them, so no request names atom 0.
-        juce::ChildProcess atoms;
-        atoms.start (juce::StringArray { "xprop", "-root", "-f", "QVN_TEST_ATOMS", "32a", "-set", "QVN_TEST_ATOMS",
-                                         "WM_PROTOCOLS,WM_TAKE_FOCUS,WM_DELETE_WINDOW,_NET_WM_PING,WM_CHANGE_STATE,WM_STATE,"
-                                         "_NET_WM_WINDOW_TYPE,_NET_WM_STATE,_NET_WM_STATE_HIDDEN,_NET_WM_STATE_FULLSCREEN,"
-                                         "_NET_FRAME_EXTENTS,_MOTIF_WM_HINTS,_NET_WM_ALLOWED_ACTIONS,_NET_WM_WINDOW_TYPE_NORMAL,"
-                                         "_NET_WM_WINDOW_TYPE_COMBO,_NET_WM_ACTION_MOVE,_NET_WM_ACTION_RESIZE,_NET_WM_ACTION_CLOSE,"
-                                         "_NET_WM_ACTION_MINIMIZE,_NET_WM_ACTION_MAXIMIZE_HORZ,_NET_WM_ACTION_MAXIMIZE_VERT,"
-                                         "_NET_WM_ACTION_FULLSCREEN,_NET_WM_ICON,_NET_WM_PID,_NET_WM_NAME,UTF8_STRING" });
-        atoms.waitForProcessToFinish (5000);
-
-        windowManager = std::make_unique<juce::ChildProcess>();
-        ASSERT_TRUE (windowManager->start ("evilwm", 0));
-        juce::Thread::sleep (300);
-    }
-
-    void TearDown() override
-    {
-        if (windowManager != nullptr)
-            windowManager->kill();
-        if (xvfb != nullptr)
-            xvfb->kill();
-        windowManager.reset();
-        xvfb.reset();
-    }
-
-    static inline int display = -1;
-
-private:
-    std::unique_ptr<juce::ChildProcess> xvfb, windowManager;
-};
+using qvn::test::XServer;
+using qvn::test::readXwd;
 
 const auto* const xServer = ::testing::AddGlobalTestEnvironment (new XServer());
 
@@ -190,43 +119,6 @@ juce::String run (const juce::StringArray& args, int timeoutMs = 10000)
     return out;
 }
 
-/** Reads an X window dump (ZPixmap, 24 or 32 bits per pixel, either byte order). */
-juce::Image readXwd (const juce::File& file)
-{
-    juce::MemoryBlock data;
-    if (! file.loadFileAsData (data) || data.getSize() < 100)
-        return {};
-
-    const auto* b = static_cast<const juce::uint8*> (data.getData());
-    auto u32 = [b] (size_t i) { return (juce::uint32) b[i * 4] << 24 | (juce::uint32) b[i * 4 + 1] << 16 | (juce::uint32) b[i * 4 + 2] << 8 | b[i * 4 + 3]; };
-
-    const auto headerSize = u32 (0), format = u32 (2), width = u32 (4), height = u32 (5);
-    const auto byteOrder = u32 (7), bitsPerPixel = u32 (11), bytesPerLine = u32 (12), colourCount = u32 (19);
-    if (format != 2 || (bitsPerPixel != 32 && bitsPerPixel != 24) || width == 0 || height == 0 || width > 8000 || height > 8000)
-        return {};
-
-    const size_t pixels = headerSize + colourCount * 12;
-    if (pixels + (size_t) bytesPerLine * height > data.getSize())
-        return {};
-
-    juce::Image img (juce::Image::ARGB, (int) width, (int) height, false);
-    const int step = (int) bitsPerPixel / 8;
-    for (int y = 0; y < (int) height; ++y)
-        for (int x = 0; x < (int) width; ++x)
-        {
-            const auto* p = b + pixels + (size_t) y * bytesPerLine + (size_t) (x * step);
-            juce::uint32 v = 0;
-            if (byteOrder == 0)   // least significant byte first
-                for (int k = step - 1; k >= 0; --k)
-                    v = (v << 8) | p[k];
-            else
-                for (int k = 0; k < step; ++k)
-                    v = (v << 8) | p[k];
-            img.setPixelAt (x, y, juce::Colour (0xff000000 | (v & 0xffffff)));
-        }
-    return img;
-}
-
 class EditorWindow : public qvn::test::HostTest
 {
 };
@@ -299,61 +191,6 @@ TEST_F (EditorWindow, OpensInARealWindowAtItsSizeAndZoomsWithTheHostScale)
     pumpUntil ([&] { return editor->getWidth() == 972; }, 3000);
     EXPECT_EQ (editor->getWidth(), 972);
     EXPECT_GT (audio.blocks.load(), 10);
-}
-
-TEST_F (EditorWindow, DraggingTheCornerGripWithTheMouseZoomsTheWindow)
-{
-    auto plugin = load();
-    ASSERT_NE (plugin, nullptr);
-    AudioThread audio (*plugin);
-
-    auto* editor = plugin->createEditorIfNeeded();
-    ASSERT_NE (editor, nullptr);
-    HostWindow window (editor);
-    pumpUntil ([&] { return window.isShowing() && editor->getWidth() == 972; }, 3000);
-    ASSERT_EQ (editor->getWidth(), 972);
-    pumpMessages (300);
-
-    // The grip is the window's bottom-right 14 x 14 pixels; a real pointer
-    // presses it, moves 50 pixels right and down in steps, and lets go.
-    const auto corner = editor->localPointToGlobal (juce::Point<int> (972 - 7, 612 - 7));
-    auto xdo = [] (juce::StringArray args) { args.insert (0, "xdotool"); return run (args); };
-    xdo ({ "mousemove", juce::String (corner.x), juce::String (corner.y) });
-    pumpMessages (100);
-    xdo ({ "mousedown", "1" });
-    pumpMessages (100);
-    for (int step = 1; step <= 5; ++step)
-    {
-        xdo ({ "mousemove", juce::String (corner.x + 10 * step), juce::String (corner.y + 10 * step) });
-        pumpMessages (60);
-    }
-    xdo ({ "mouseup", "1" });
-
-    // The release stores the zoom in the settings file.
-    auto storedZoom = []
-    {
-        // The bundle wrote the file: read it afresh from disk.
-        SettingsFile onDisk (AppSettings::settingsFileLocation(), {});
-        return onDisk.getDoubleValue ("editorZoom", 0.0);
-    };
-    pumpUntil ([&] { return std::abs (storedZoom() - 1.065) < 1.0e-4; }, 3000);
-    EXPECT_NEAR (storedZoom(), 1.065, 1.0e-4);
-
-    // 0.5 x (1022 / 972 + 662 / 612) = 1.0666, snapped to 1.065: the view grows
-    // to 972 x 1.065 by 612 x 1.065 (the framework rounds the host size up).
-    pumpUntil ([&] { return editor->getWidth() > 1000; }, 3000);
-    EXPECT_NEAR (editor->getWidth(), 972 * 1.065, 1.0);
-    EXPECT_NEAR (editor->getHeight(), 612 * 1.065, 1.0);
-
-    // The next window opens at the stored zoom.
-    window.settleThenClear();
-    pumpMessages (50);
-    auto* again = plugin->createEditorIfNeeded();
-    HostWindow second (again);
-    pumpUntil ([&] { return again->getWidth() > 1000; }, 3000);
-    EXPECT_NEAR (again->getWidth(), 972 * 1.065, 1.0);
-    EXPECT_NEAR (again->getHeight(), 612 * 1.065, 1.0);
-    second.settleThenClear();
 }
 
 TEST_F (EditorWindow, ClosesAndReopensFiftyTimesWhileAudioRuns)
@@ -559,4 +396,61 @@ TEST_F (EditorWindow, ViewOutlivesAnInstanceTheHostDestroysFirst)
 
     XDestroyWindow (display, parent);
     XCloseDisplay (display);
+}
+
+// Last of the file: the zoom it stores stays in the bundle's own copy of the
+// settings, so every window opened after it would open zoomed.
+TEST_F (EditorWindow, DraggingTheCornerGripWithTheMouseZoomsTheWindow)
+{
+    auto plugin = load();
+    ASSERT_NE (plugin, nullptr);
+    AudioThread audio (*plugin);
+
+    auto* editor = plugin->createEditorIfNeeded();
+    ASSERT_NE (editor, nullptr);
+    HostWindow window (editor);
+    pumpUntil ([&] { return window.isShowing() && editor->getWidth() == 972; }, 3000);
+    ASSERT_EQ (editor->getWidth(), 972);
+    pumpMessages (300);
+
+    // The grip is the window's bottom-right 14 x 14 pixels; a real pointer
+    // presses it, moves 50 pixels right and down in steps, and lets go.
+    const auto corner = editor->localPointToGlobal (juce::Point<int> (972 - 7, 612 - 7));
+    auto xdo = [] (juce::StringArray args) { args.insert (0, "xdotool"); return run (args); };
+    xdo ({ "mousemove", juce::String (corner.x), juce::String (corner.y) });
+    pumpMessages (100);
+    xdo ({ "mousedown", "1" });
+    pumpMessages (100);
+    for (int step = 1; step <= 5; ++step)
+    {
+        xdo ({ "mousemove", juce::String (corner.x + 10 * step), juce::String (corner.y + 10 * step) });
+        pumpMessages (60);
+    }
+    xdo ({ "mouseup", "1" });
+
+    // The release stores the zoom in the settings file.
+    auto storedZoom = []
+    {
+        // The bundle's own copy of the store wrote it: read the file afresh.
+        SettingsFile settings (AppSettings::settingsFileLocation(), {});
+        return settings.getDoubleValue ("editorZoom", 0.0);
+    };
+    pumpUntil ([&] { return std::abs (storedZoom() - 1.065) < 1.0e-4; }, 3000);
+    EXPECT_NEAR (storedZoom(), 1.065, 1.0e-4);
+
+    // 0.5 x (1022 / 972 + 662 / 612) = 1.0666, snapped to 1.065: the view grows
+    // to 972 x 1.065 by 612 x 1.065 (the framework rounds the host size up).
+    pumpUntil ([&] { return editor->getWidth() > 1000; }, 3000);
+    EXPECT_NEAR (editor->getWidth(), 972 * 1.065, 1.0);
+    EXPECT_NEAR (editor->getHeight(), 612 * 1.065, 1.0);
+
+    // The next window opens at the stored zoom.
+    window.settleThenClear();
+    pumpMessages (50);
+    auto* again = plugin->createEditorIfNeeded();
+    HostWindow second (again);
+    pumpUntil ([&] { return again->getWidth() > 1000; }, 3000);
+    EXPECT_NEAR (again->getWidth(), 972 * 1.065, 1.0);
+    EXPECT_NEAR (again->getHeight(), 612 * 1.065, 1.0);
+    second.settleThenClear();
 }
