@@ -91,6 +91,39 @@ void BM_EditorFullRepaint (benchmark::State& state)
                                                            benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 BENCHMARK (BM_EditorFullRepaint)->Arg (100)->Arg (200)->Unit (benchmark::kMillisecond);
+
+// One refresh tick of the Vocal view with 16 finished sections: steady (nothing
+// changed) and with every section's levels moving, so every cell gets a new text.
+void BM_EditorTick (benchmark::State& state)
+{
+    auto& s = session();
+    auto& p = s.vocal();
+    for (int i = 0; i < 16; ++i)
+    {
+        auto& sec = p.sections[(size_t) i];
+        sec.frozen = true;
+        sec.selfLufs = -20.0f + (float) i * 0.3f;
+        sec.partnerLufs = -16.0f;
+        sec.seconds = 10.0f + (float) i;
+    }
+    QuorvaneEditor e (p);
+    e.setSize (1092, 612);
+    e.timerCallback();
+    const bool moving = state.range (0) != 0;
+    int n = 0;
+    for (auto _ : state)
+    {
+        if (moving)
+            for (int i = 0; i < 16; ++i)
+                p.sections[(size_t) i].partnerLufs = -16.0f + (float) (++n % 50) * 0.1f;
+        e.timerCallback();
+    }
+    state.counters["of_refresh_pct"] = benchmark::Counter ((double) state.iterations() / 2000.0,
+                                                           benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    for (int i = 0; i < 16; ++i)
+        p.resetSectionMeasurementNoUndo (i);
+}
+BENCHMARK (BM_EditorTick)->Arg (0)->Arg (1)->Unit (benchmark::kMicrosecond);
 } // namespace
 
 int main (int argc, char** argv)

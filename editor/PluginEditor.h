@@ -114,6 +114,9 @@ public:
         bool bypass = false;
         bool locked = false;
         bool needsRemeasure = false;
+        bool hasVocal = false;
+        bool hasInst = false;
+        float shownSeconds = 0.0f;
 
         bool operator== (const SectionRowView&) const = default;
     };
@@ -167,6 +170,55 @@ public:
     void applyTooltips (int lang);
     void refreshUpdateUI();
     void rebuildSectionViews();
+
+    // Section rows, cards and section actions
+    /** Number texts of the window: one decimal, a point whatever the locale. */
+    static juce::String fmtOneDecimal (double value);
+    /** The same with "+" for 0 and up. */
+    static juce::String fmtSigned (double value);
+    /** A signed gain followed by " dB". */
+    static juce::String fmtGain (float value);
+    /** A value rounded to the nearest tenth, ties to the even tenth. */
+    static float round1 (float value);
+    static const juce::String kEmDash;
+
+    void refreshSectionRows();
+    void refreshSectionTexts (int numShown, int shown, bool anyMeasuring);
+    void refreshSectionControls (int numShown, int shown, bool anyMeasuring);
+    void paintSectionRows (juce::Graphics&);
+    void refreshInstView();
+    void refreshInstTexts();
+    void refreshInstButton();
+    void initSectionActions();
+    void requestSection (int target);
+    int currentSectionParam() const;
+    bool sectionsChangedThisTick = false;
+
+    /** Everything the texts of the rows and the detail card are made from; a
+        tick whose key equals the last one builds no text. */
+    struct RowsTextKey
+    {
+        std::array<SectionRowView, 16> views {};
+        std::array<int, 16> learning {};
+        std::array<int, 16> holdTicks {};
+        std::array<float, 16> holdValues {};
+        std::array<bool, 16> holdActive {};
+        int learnHoldTicks = 0, learnHoldSection = -1;
+        float learnHoldSeconds = 0.0f;
+        int shown = -1, count = -1, mode = -1, lang = -1;
+        bool anyMeasuring = false, offsetEditing = false, valid = false;
+        bool operator== (const RowsTextKey&) const = default;
+    };
+    RowsTextKey lastRowsTextKey;
+
+    struct InstTextKey
+    {
+        float target = 0.0f, measured = 0.0f, matchGain = 0.0f, instOffset = 0.0f;
+        bool measuring = false, frozen = false, armed = false, transport = false;
+        bool targetEditing = false, offsetEditing = false, valid = false;
+        bool operator== (const InstTextKey&) const = default;
+    };
+    InstTextKey lastInstTextKey;
 
     //==============================================================================
     // Menus, popups, the update bell and the tooltips. Each menu is built by a
@@ -248,6 +300,7 @@ public:
     {
         int ticks = 0;
         bool active = false;
+        float value = 0.0f;
     };
     int allLinkGroupCycle = 0;
     std::array<SectionRowView, 16> sectionRowViews;

@@ -65,6 +65,7 @@ QuorvaneEditor::QuorvaneEditor (QuorvaneProcessor& p)
     initStatusAndUtility();
     initHeaderActions();
     initMenuAndPopupHandlers();
+    initSectionActions();
 
     // Children without a look of their own draw with the base look, through
     // the editor and as the process default.
@@ -188,17 +189,7 @@ void QuorvaneEditor::initSectionListAndStepper()
     sectionListViewport.getVerticalScrollBar().setColour (juce::ScrollBar::thumbColourId, qvn::theme::kMutedCol);
     addAndMakeVisible (sectionListViewport);
 
-    sectionListContent.onPaint = [this] (juce::Graphics& g)
-    {
-        // Row faces: the section badge and the level bar of each shown row.
-        for (int i = 0; i < 16; ++i)
-            if (! rowBadgeRects[(size_t) i].isEmpty())
-                drawSectionBadge (g, rowBadgeRects[(size_t) i], i, 15.0f);
-        g.setColour (qvn::theme::kLineCol);
-        for (auto& r : rowBarRects)
-            if (! r.isEmpty())
-                g.fillRect (r);
-    };
+    sectionListContent.onPaint = [this] (juce::Graphics& g) { paintSectionRows (g); };
 
     for (auto& row : sectionRows)
     {
@@ -1206,4 +1197,246 @@ void QuorvaneEditor::toggleSidebar()
     updateRoleVisibility();
     resized();
     repaint();
+}
+
+//==============================================================================
+// Section choice, section actions, Link All and the Offset Gain slider.
+
+int QuorvaneEditor::currentSectionParam() const
+{
+    float v = 0.0f;
+    if (auto* raw = proc.parameters.getRawParameterValue (ids::section))
+        v = raw->load();
+    const int r = (int) std::nearbyint (v);
+    const int n = juce::jmax (1, proc.numSections.load());
+    return juce::jlimit (0, n - 1, r);
+}
+
+void QuorvaneEditor::requestSection (int target)
+{
+    // Written three ways: the request the audio thread commits, the value
+    // incoming automation is compared with, and the host parameter.
+    if (sectionAttachment == nullptr)
+        return;
+    proc.editorSectionEcho.store (target);
+    proc.uiSectionRequest.store (target);
+    proc.uiSectionRequestSerial.fetch_add (1);
+    sectionAttachment->setValueAsCompleteGesture ((float) target);
+}
+
+void QuorvaneEditor::initSectionActions()
+{
+    if (auto* param = proc.parameters.getParameter (ids::section))
+    {
+        sectionAttachment = std::make_unique<juce::ParameterAttachment> (*param, [this] (float value)
+        {
+            const int s = juce::jlimit (0, 15, (int) std::nearbyint (value));
+            for (int i = 0; i < 16; ++i)
+                sectionRows[(size_t) i].setToggleState (i == s, juce::dontSendNotification);
+            resized();
+        });
+        sectionAttachment->sendInitialUpdate();
+    }
+
+    for (int i = 0; i < 16; ++i)
+    {
+        sectionRows[(size_t) i].onClick = [this, i]
+        {
+            // A radio row that a click turns off is told as well; only the
+            // row that is now on chooses.
+            if (! sectionRows[(size_t) i].getToggleState())
+                return;
+            if (proc.followAutomation.load())
+            {
+                const int cur = currentSectionParam();
+                for (int j = 0; j < 16; ++j)
+                    sectionRows[(size_t) j].setToggleState (j == cur, juce::dontSendNotification);
+                return;
+            }
+            requestSection (i);
+        };
+
+        auto& sec = proc.sections[(size_t) i];
+        rowBypassButtons[(size_t) i].onClick = [this, i, &sec]
+        {
+            auto& button = rowBypassButtons[(size_t) i];
+            if (sec.locked.load())
+            {
+                button.setToggleState (sec.bypass.load(), juce::dontSendNotification);
+                return;
+            }
+            const bool b = button.getToggleState();
+            if (sec.bypass.load() != b)
+            {
+                proc.pushUndoSnapshot();
+                sec.bypass.store (b);
+            }
+        };
+        rowResetButtons[(size_t) i].onClick = [this, i, &sec]
+        {
+            if (sec.locked.load())
+                return;
+            proc.pushUndoSnapshot();
+            proc.resetSectionMeasurementNoUndo (i);
+        };
+        rowLinkButtons[(size_t) i].onClick = [this, &sec]
+        {
+            if (sec.locked.load())
+                return;
+            const int g = (sec.linkGroup.load() + 1) % 4;
+            if (g != sec.linkGroup.load())
+            {
+                proc.pushUndoSnapshot();
+                sec.linkGroup.store (g);
+            }
+        };
+        rowLinkButtons[(size_t) i].onRightClick = [this, i, &sec]
+        {
+            if (sec.locked.load())
+                return;
+            if (sec.linkGroup.load() != 0)
+            {
+                proc.pushUndoSnapshot();
+                sec.linkGroup.store (0);
+            }
+            auto& button = rowLinkButtons[(size_t) i];
+            button.setOffColour (juce::Colour (0xff7e7f83));
+            button.getProperties().set ("tint", juce::Colour (0xff7e7f83).toString());
+            button.repaint();
+        };
+        rowLockButtons[(size_t) i].onClick = [this, i, &sec]
+        {
+            const bool b = rowLockButtons[(size_t) i].getToggleState();
+            if (sec.locked.load() != b)
+            {
+                proc.pushUndoSnapshot();
+                sec.locked.store (b);
+            }
+        };
+    }
+
+    auto step = [this] (int delta)
+    {
+        if (proc.followAutomation.load())
+            return;
+        const int n = juce::jmax (1, proc.numSections.load());
+        const int cur = currentSectionParam();
+        const int target = juce::jlimit (0, n - 1, cur + delta);
+        if (target != cur)
+            requestSection (target);
+    };
+    prevSectionButton.onClick = [step] { step (-1); };
+    nextSectionButton.onClick = [step] { step (1); };
+
+    allBypassButton.onClick = [this]
+    {
+        const int n = juce::jlimit (0, 16, proc.numSections.load());
+        bool target = false;
+        for (int i = 0; i < n; ++i)
+            if (! proc.sections[(size_t) i].locked.load() && ! proc.sections[(size_t) i].bypass.load())
+                target = true;
+        bool differs = false;
+        for (int i = 0; i < n; ++i)
+            if (! proc.sections[(size_t) i].locked.load() && proc.sections[(size_t) i].bypass.load() != target)
+                differs = true;
+        if (! differs)
+            return;
+        proc.pushUndoSnapshot();
+        for (int i = 0; i < n; ++i)
+            if (! proc.sections[(size_t) i].locked.load())
+                proc.sections[(size_t) i].bypass.store (target);
+    };
+
+    allLockButton.onClick = [this]
+    {
+        const int n = juce::jlimit (0, 16, proc.numSections.load());
+        bool target = false;
+        for (int i = 0; i < n; ++i)
+            if (! proc.sections[(size_t) i].locked.load())
+                target = true;
+        bool differs = false;
+        for (int i = 0; i < n; ++i)
+            if (proc.sections[(size_t) i].locked.load() != target)
+                differs = true;
+        if (! differs)
+            return;
+        proc.pushUndoSnapshot();
+        for (int i = 0; i < n; ++i)
+            proc.sections[(size_t) i].locked.store (target);
+    };
+
+    allResetButton.onClick = [this]
+    {
+        const int n = juce::jlimit (0, 16, proc.numSections.load());
+        const auto slot = proc.ownSlot;
+        auto hasSomething = [&] (int i)
+        {
+            const auto& s = proc.sections[(size_t) i];
+            if (s.locked.load())
+                return false;
+            if (s.frozen.load() || std::abs (s.selfLufs.load() + 120.0f) > 0.0001f || std::abs (s.partnerLufs.load() + 120.0f) > 0.0001f
+                || std::abs (s.gainDb.load()) > 0.0001f || std::abs (s.seconds.load()) > 0.0001f || s.linkGroup.load() != 0
+                || std::abs (proc.getSectionOffset (i)) > 0.0001f)
+                return true;
+            if (slot != nullptr
+                && (slotMeasurementWouldChange (slot->ownSections[(size_t) i]) || slotMeasurementWouldChange (slot->instSections[(size_t) i])))
+                return true;
+            const std::lock_guard<std::mutex> lock (proc.analysisMutex);
+            return std::abs (s.analysisSeconds.load()) > 0.0001f || std::abs (s.trimStart.load()) > 0.0001f
+                   || std::abs (s.trimEnd.load() - 1.0f) > 0.0001f || ! s.selfHistory.empty() || ! s.partnerHistory.empty();
+        };
+        for (int i = 0; i < n; ++i)
+            if (hasSomething (i))
+            {
+                proc.pushUndoSnapshot();
+                for (int j = 0; j < n; ++j)
+                    proc.resetSectionMeasurementNoUndo (j);
+                return;
+            }
+    };
+
+    auto applyAllLink = [this] (int group)
+    {
+        allLinkGroupCycle = group;
+        proc.setAllSectionLinkGroup (group);
+        const juce::Colour colours[4] = { juce::Colour (0xff7e7f83), juce::Colour (0xffc04a4a), juce::Colour (0xff3ecf82), juce::Colour (0xff4a82c0) };
+        allLinkButton.setOffColour (colours[group]);
+        allLinkButton.repaint();
+    };
+    allLinkButton.onClick = [this, applyAllLink] { applyAllLink ((allLinkGroupCycle + 1) % 4); };
+    allLinkButton.onRightClick = [applyAllLink] { applyAllLink (0); };
+
+    linkAllButton.onClick = [this]
+    {
+        const bool b = linkAllButton.getToggleState();
+        if (proc.linkOffsets.load() != b)
+        {
+            proc.pushUndoSnapshot();
+            proc.linkOffsets.store (b);
+        }
+    };
+
+    offsetSlider.onAllSectionsDrag = [this] (bool on)
+    {
+        // The processor passes Offset Gain changes on from its message-thread
+        // update; the last change of the drag is handed over before the flag
+        // goes, so it still moves every section.
+        if (! on)
+            proc.handleUpdateNowIfNeeded();
+        proc.offsetDragAllSections.store (on);
+    };
+    offsetSlider.onDragStart = [this]
+    {
+        const auto now = juce::Time::getMillisecondCounter();
+        if (proc.offsetDragActive)
+            return;
+        proc.offsetDragActive = true;
+        proc.offsetUndoTimeMs = now;
+        proc.pushUndoSnapshot();
+    };
+    offsetSlider.onDragEnd = [this]
+    {
+        proc.offsetDragActive = false;
+        proc.offsetUndoTimeMs = juce::Time::getMillisecondCounter();
+    };
 }

@@ -508,3 +508,71 @@ void QuorvaneEditor::paintQuickStart (juce::Graphics& g, juce::Rectangle<int> ar
         layouts[i].draw (g, { x0 + 28.0f, ys[i], L - 28.0f, layouts[i].getHeight() });
     }
 }
+
+//==============================================================================
+void QuorvaneEditor::paintSectionRows (juce::Graphics& g)
+{
+    const int n = juce::jlimit (0, 16, proc.numSections.load());
+    for (int i = 0; i < n; ++i)
+    {
+        const auto badge = rowBadgeRects[(size_t) i];
+        if (badge.getWidth() <= 0 || badge.getHeight() <= 0)
+            continue;
+        const auto& v = sectionRowViews[(size_t) i];
+
+        const auto hl = rowHighlightRects[(size_t) i];
+        if (! hl.isEmpty() && (v.measuring || i == shownSection))
+        {
+            const auto r = hl.reduced (1).toFloat();
+            g.setColour (juce::Colour (v.measuring ? 0x1fe0922fu : 0x1f7cf2c8u));
+            g.fillRoundedRectangle (r, 6.0f);
+            g.setColour (juce::Colour (v.measuring ? 0xd9e0922fu : 0xd97cf2c8u));
+            g.drawRoundedRectangle (r, 6.0f, 1.5f);
+        }
+
+        drawSectionBadge (g, badge, i, 15.0f);
+
+        // " dB" after a signed total, its baseline on the total's.
+        const auto& total = sectionCells[cellTotal][(size_t) i];
+        const auto text = total.getText();
+        if (text.startsWith ("+") || text.startsWith ("-"))
+        {
+            const auto big = FlatLookAndFeel::font (16.0f, juce::Font::bold);
+            const auto small = FlatLookAndFeel::font (14.0f, juce::Font::bold);
+            const int w = juce::roundToInt (big.getStringWidthFloat (text));
+            const int d = juce::roundToInt (big.getDescent() - small.getDescent());
+            const auto cell = total.getBounds();
+            g.setColour (total.findColour (juce::Label::textColourId));
+            g.setFont (small);
+            g.drawText (" dB", juce::Rectangle<int> (cell.getX() + w, cell.getY() - d, 24, cell.getHeight()),
+                        juce::Justification::bottomLeft, false);
+        }
+
+        const auto bar = rowBarRects[(size_t) i];
+        if (bar.isEmpty())
+            continue;
+        g.setColour (juce::Colour (0xff242b26));
+        g.fillRect (bar);
+        if (! v.hasBoth)
+            continue;
+
+        const float x = (float) bar.getX(), y = (float) bar.getY(), w = (float) bar.getWidth(), h = (float) bar.getHeight();
+        const float V = v.selfLufs, G = v.gainDb;
+        const float a = juce::jlimit (0.0f, 1.0f, (V + 30.0f) / 20.0f);
+        const float A = V + G;
+        const float b = A < -30.0f ? 0.0f : juce::jlimit (0.0f, 1.0f, (juce::jmin (A, -10.0f) + 30.0f) / 20.0f);
+        const float pa = x + w * a, pb = x + w * b;
+
+        g.setColour (juce::Colour (0xf27cf2c8));
+        g.fillRect (juce::Rectangle<float> (x, y, juce::jmax (0.0f, pa - x), h));
+        if (std::abs (pb - pa) > 0.5f)
+        {
+            g.setColour (juce::Colour (pb > pa ? 0xebe0922fu : 0xff4a4d51u));
+            g.fillRect (juce::Rectangle<float> (juce::jmin (pa, pb), y, std::abs (pb - pa), h));
+        }
+        g.setColour (juce::Colours::black.withAlpha ((juce::uint8) 0x8c));
+        g.fillRect (juce::Rectangle<float> (pb - 1.5f, y - 2.0f, 3.0f, h + 4.0f));
+        g.setColour (juce::Colour (0xffe0922f));
+        g.fillRect (juce::Rectangle<float> (pb - 0.75f, y - 2.0f, 1.5f, h + 4.0f));
+    }
+}

@@ -1,5 +1,10 @@
 #include "editor/PluginEditor.h"
 
+#include <cmath>
+#include <iomanip>
+#include <locale>
+#include <sstream>
+
 //==============================================================================
 void QuorvaneEditor::timerCallback()
 {
@@ -58,7 +63,8 @@ void QuorvaneEditor::timerCallback()
         refreshMeasureStates();
 
         // The section cells, the shown view, the detail card, the controls and
-        // the MATCH TO INST button are refreshed here, in that order.
+        // the MATCH TO INST button, in that order.
+        refreshSectionRows();
         return;
     }
 
@@ -68,7 +74,8 @@ void QuorvaneEditor::timerCallback()
         if (conflict != 0 || instView == 0)
             return;
 
-        // The INST Learn History chart and the INST view's labels are refreshed here.
+        // The INST Learn History chart is refreshed here.
+        refreshInstView();
 
         refreshInstMeters();
     }
@@ -116,29 +123,48 @@ void QuorvaneEditor::refreshStatusLine()
 
 void QuorvaneEditor::rebuildSectionViews()
 {
-    // The per-section display records the badges are drawn from.
+    // The per-section display records the rows, cells and badges are drawn
+    // from. Only the fields the painters use count as a change.
     bool changed = false;
-    for (int i = 0; i < 16; ++i)
+    const auto slot = proc.ownSlot;
+    const int n = juce::jlimit (0, 16, proc.numSections.load());
+    for (int i = 0; i < n; ++i)
     {
         const auto& s = proc.sections[(size_t) i];
         SectionRowView v;
         v.section = i;
         v.selfLufs = s.selfLufs.load();
         v.partnerLufs = s.partnerLufs.load();
+        v.gainDb = s.gainDb.load();
+        v.offsetDb = proc.getSectionOffset (i);
         v.frozen = s.frozen.load();
-        v.hasBoth = v.frozen && v.selfLufs > -119.5f && v.partnerLufs > -119.5f;
+        v.hasVocal = v.frozen && v.selfLufs > -119.5f;
+        v.hasInst = v.frozen && v.partnerLufs > -119.5f;
+        v.hasBoth = v.hasVocal && v.hasInst;
         v.linkGroup = s.linkGroup.load();
         v.bypass = s.bypass.load();
         v.locked = s.locked.load();
-        v.measuring = proc.ownSlot != nullptr && proc.ownSlot->ownSections[(size_t) i].measuring.load();
+        v.needsRemeasure = s.needsRemeasure.load();
+        v.measuring = slot != nullptr && slot->ownSections[(size_t) i].measuring.load();
+        v.elapsed = slot != nullptr ? slot->ownSections[(size_t) i].elapsedSeconds.load() : 0.0f;
         v.isShown = i == shownSection;
-        if (! (v == sectionRowViews[(size_t) i]))
-        {
-            sectionRowViews[(size_t) i] = v;
-            changed = true;
-        }
+        v.seconds = v.measuring ? v.elapsed : s.seconds.load();
+        if (v.measuring)
+            v.shownSeconds = v.elapsed;
+        else if (v.frozen && v.isShown && s.analysisSeconds.load() > 0.05f)
+            v.shownSeconds = s.analysisSeconds.load();
+        else
+            v.shownSeconds = v.frozen ? v.seconds : 0.0f;
+
+        auto& old = sectionRowViews[(size_t) i];
+        if (! changed)
+            changed = old.section != v.section || old.measuring != v.measuring || old.isShown != v.isShown
+                      || old.hasBoth != v.hasBoth || old.linkGroup != v.linkGroup
+                      || old.selfLufs != v.selfLufs || old.gainDb != v.gainDb;
+        old = v;
     }
 
+    sectionsChangedThisTick = changed;
     if (changed)
     {
         sectionListContent.repaint();
@@ -412,4 +438,485 @@ void QuorvaneEditor::resetOtherVocalMeter (int index)
     const auto slots = visibleOtherVocalSlots();
     if (index >= 0 && index < (int) slots.size() && slots[(size_t) index] != nullptr)
         slots[(size_t) index]->meterResetCounter.fetch_add (1);
+}
+
+//==============================================================================
+// Section rows, cards and section controls.
+
+const juce::String QuorvaneEditor::kEmDash = juce::String::fromUTF8 ("\xe2\x80\x94");
+
+juce::String QuorvaneEditor::fmtOneDecimal (double value)
+{
+    // The framework's number formatting follows the process-wide C++ locale;
+    // the window always writes a point.
+    std::ostringstream os;
+    os.imbue (std::locale::classic());
+    os << std::fixed << std::setprecision (1) << value;
+    return juce::String (os.str());
+}
+
+juce::String QuorvaneEditor::fmtSigned (double value)
+{
+    if (value == 0.0)
+        value = 0.0;  // a negative zero is zero, and zero is written "+0.0"
+    return (value >= 0.0 ? "+" : "") + fmtOneDecimal (value);
+}
+
+juce::String QuorvaneEditor::fmtGain (float value)
+{
+    return fmtSigned ((double) value) + " dB";
+}
+
+float QuorvaneEditor::round1 (float value)
+{
+    const float scaled = value * 10.0f;
+    return std::nearbyint (scaled) / 10.0f;
+}
+
+namespace
+{
+void setCell (juce::Label& l, const juce::String& text, juce::Colour colour)
+{
+    if (l.findColour (juce::Label::textColourId) != colour)
+        l.setColour (juce::Label::textColourId, colour);
+    l.setText (text, juce::dontSendNotification);
+}
+
+juce::Colour linkGroupColour (int group)
+{
+    switch (group)
+    {
+        case 1: return juce::Colour (0xffc04a4a);
+        case 2: return juce::Colour (0xff3ecf82);
+        case 3: return juce::Colour (0xff4a82c0);
+        default: return juce::Colour (0xff7e7f83);
+    }
+}
+
+void setGainCardValue (juce::Label& value, juce::Label& unit, const juce::String& cellText)
+{
+    if (cellText == QuorvaneEditor::kEmDash || cellText == "Learning")
+        value.setText (QuorvaneEditor::kEmDash, juce::dontSendNotification);
+    else
+    {
+        const int cut = cellText.indexOf (" dB");
+        value.setText ((cut >= 0 ? cellText.substring (0, cut) : cellText).trim(), juce::dontSendNotification);
+    }
+    unit.setText ("dB", juce::dontSendNotification);
+}
+} // namespace
+
+void QuorvaneEditor::refreshSectionRows()
+{
+    const juce::Colour light (0xffeaefe9), grey (0xff7e7f83), orange (0xffe0922f), teal (0xff7cf2c8);
+    const int n = juce::jlimit (0, 16, proc.numSections.load());
+    const int s = juce::jlimit (0, juce::jmax (0, n - 1), shownSection);
+    const bool anyMeasuring = proc.measuringSectionIndex() >= 0;
+
+    // The texts follow from the records and the holds alone: a tick that sees
+    // the same as the last one would write the same texts, so it writes none
+    // (and allocates nothing).
+    RowsTextKey key;
+    key.views = sectionRowViews;
+    key.learning = learningTicks;
+    for (size_t i = 0; i < 16; ++i)
+    {
+        key.holdTicks[i] = matchHolds[i].ticks;
+        key.holdValues[i] = matchHolds[i].value;
+        key.holdActive[i] = matchHolds[i].active;
+    }
+    key.learnHoldTicks = learnTimeHold.ticks;
+    key.learnHoldSection = learnTimeHold.section;
+    key.learnHoldSeconds = learnTimeHold.seconds;
+    key.shown = shownSection;
+    key.count = n;
+    key.mode = proc.measMode.load();
+    key.lang = proc.tooltipLang.load();
+    key.anyMeasuring = anyMeasuring;
+    key.offsetEditing = offsetValue.isBeingEdited();
+    key.valid = true;
+    const bool textsDue = ! (key == lastRowsTextKey);
+    lastRowsTextKey = key;
+
+    if (textsDue)
+        refreshSectionTexts (n, s, anyMeasuring);
+
+    refreshSectionControls (n, s, anyMeasuring);
+}
+
+void QuorvaneEditor::refreshSectionTexts (int n, int s, bool anyMeasuring)
+{
+    const juce::Colour light (0xffeaefe9), grey (0xff7e7f83), orange (0xffe0922f), teal (0xff7cf2c8);
+
+    // Cells of every section.
+    for (int i = 0; i < n; ++i)
+    {
+        const auto& v = sectionRowViews[(size_t) i];
+        auto& hold = matchHolds[(size_t) i];
+        const float match = round1 (v.partnerLufs) - round1 (v.selfLufs);
+        const float offset = v.offsetDb;
+
+        if (v.measuring)
+        {
+            hold = {};
+            setCell (sectionCells[cellMatch][(size_t) i], kEmDash, grey);
+        }
+        else if (v.hasVocal && v.hasInst)
+        {
+            hold = { 3, true, match };
+            setCell (sectionCells[cellMatch][(size_t) i], fmtSigned (match), grey);
+        }
+        else if (v.frozen && hold.active && hold.ticks > 0)
+        {
+            --hold.ticks;
+            setCell (sectionCells[cellMatch][(size_t) i], fmtSigned (hold.value), grey);
+        }
+        else
+        {
+            hold = {};
+            setCell (sectionCells[cellMatch][(size_t) i], kEmDash, grey);
+        }
+
+        setCell (sectionCells[cellOffset][(size_t) i], fmtSigned (offset), linkGroupColour (v.linkGroup));
+
+        if (v.hasInst)
+            setCell (sectionCells[cellInst][(size_t) i], fmtOneDecimal (v.partnerLufs), light);
+        else
+            setCell (sectionCells[cellInst][(size_t) i], kEmDash, grey);
+
+        if (v.measuring)
+            setCell (sectionCells[cellLearnTime][(size_t) i], fmtOneDecimal (v.elapsed) + " s", light);
+        else if (v.frozen && v.seconds > 0.0f)
+            setCell (sectionCells[cellLearnTime][(size_t) i], fmtOneDecimal (v.seconds) + " s", light);
+        else
+            setCell (sectionCells[cellLearnTime][(size_t) i], "--", grey);
+
+        if (v.measuring)
+            setCell (sectionCells[cellMatchGain][(size_t) i], kEmDash, orange);
+        else if (v.hasVocal && v.hasInst)
+            setCell (sectionCells[cellMatchGain][(size_t) i], fmtGain (match), orange);
+        else
+            setCell (sectionCells[cellMatchGain][(size_t) i], kEmDash, grey);
+
+        setCell (sectionCells[cellOffsetGain][(size_t) i], fmtGain (offset), std::abs (offset) >= 0.05f ? teal : grey);
+
+        auto& learning = learningTicks[(size_t) i];
+        learning = v.measuring ? 10 : (v.frozen ? 0 : juce::jmax (0, learning - 1));
+
+        auto& total = sectionCells[cellTotal][(size_t) i];
+        if (v.measuring || learning > 0)
+            setCell (total, "Learning", orange);
+        else
+        {
+            const bool complete = v.hasVocal && v.hasInst && v.frozen;
+            const float t = match + round1 (offset);
+            const bool bigOffset = std::abs (offset) >= 0.05f;
+            if (complete)
+                setCell (total, fmtSigned (t), v.bypass ? grey : light);
+            else if (v.bypass)
+                setCell (total, bigOffset ? fmtSigned (offset) : kEmDash, grey);
+            else if (v.frozen || ! bigOffset)
+                setCell (total, kEmDash, grey);
+            else
+                setCell (total, fmtSigned (offset), light);
+        }
+
+        auto& bypassButton = rowBypassButtons[(size_t) i];
+        if (bypassButton.getToggleState() != v.bypass)
+            bypassButton.setToggleState (v.bypass, juce::dontSendNotification);
+        auto& lockButton = rowLockButtons[(size_t) i];
+        if (lockButton.getToggleState() != v.locked)
+            lockButton.setToggleState (v.locked, juce::dontSendNotification);
+        auto& linkButton = rowLinkButtons[(size_t) i];
+        const auto tint = linkGroupColour (v.linkGroup);
+        if (linkButton.getProperties()["tint"].toString() != tint.toString())
+        {
+            linkButton.getProperties().set ("tint", tint.toString());
+            linkButton.setOffColour (tint);
+            linkButton.repaint();
+        }
+    }
+
+    // Shown view: the badge area follows the shown section's record.
+    {
+        const auto& v = sectionRowViews[(size_t) s];
+        auto& cache = shownRowViewCache[0];
+        if (v.measuring != cache.measuring || v.isShown != cache.isShown || v.hasBoth != cache.hasBoth
+            || v.linkGroup != cache.linkGroup || cache.section < 0)
+        {
+            cache = v;
+            if (stepperBadgeRect.getWidth() > 0 && stepperBadgeRect.getHeight() > 0)
+                repaint (stepperBadgeRect);
+        }
+    }
+
+    // Detail card.
+    if (anyMeasuring != wasMeasuring)
+    {
+        // The LUFS values take their whole block while a measurement runs.
+        wasMeasuring = anyMeasuring;
+        resized();
+    }
+    if (shownSection < 0 || shownSection >= n)
+    {
+        for (juce::Label* l : { &vocalLufsValue, &instLufsValue, &matchValue, static_cast<juce::Label*> (&offsetValue), &totalValue })
+            l->setText (kEmDash, juce::dontSendNotification);
+        for (auto* l : { &totalUnit, &learnStatus, &sectionStatusBadge })
+            l->setText ({}, juce::dontSendNotification);
+        sectionTitle.setText ("SECTION --", juce::dontSendNotification);
+    }
+    else
+    {
+        const auto& v = sectionRowViews[(size_t) s];
+        const auto& sec = proc.sections[(size_t) s];
+        if (anyMeasuring)
+        {
+            vocalLufsValue.setText ("Learning", juce::dontSendNotification);
+            instLufsValue.setText ("Learning", juce::dontSendNotification);
+        }
+        else
+        {
+            vocalLufsValue.setText (v.hasVocal ? fmtOneDecimal (v.selfLufs) : kEmDash, juce::dontSendNotification);
+            instLufsValue.setText (sectionCells[cellInst][(size_t) s].getText(), juce::dontSendNotification);
+        }
+
+        const auto font = anyMeasuring ? FlatLookAndFeel::font (25.0f, juce::Font::bold) : FlatLookAndFeel::font (39.0f, juce::Font::bold);
+        const auto just = anyMeasuring ? juce::Justification::centred : juce::Justification::bottomRight;
+        for (auto* l : { &vocalLufsValue, &instLufsValue })
+        {
+            setCell (*l, l->getText(), anyMeasuring ? orange : light);
+            if (l->getFont() != font)
+                l->setFont (font);
+            if (l->getJustificationType() != just)
+                l->setJustificationType (just);
+        }
+
+        const int mode = juce::jlimit (0, 2, proc.measMode.load());
+        const juce::String unit = anyMeasuring ? juce::String() : (mode == 0 ? "LUFS" : "dB");
+        vocalLufsUnit.setText (unit, juce::dontSendNotification);
+        instLufsUnit.setText (unit, juce::dontSendNotification);
+
+        setGainCardValue (matchValue, matchUnit, sectionCells[cellMatchGain][(size_t) s].getText());
+        if (! offsetValue.isBeingEdited())
+            setGainCardValue (offsetValue, offsetUnit, sectionCells[cellOffsetGain][(size_t) s].getText());
+        setGainCardValue (totalValue, totalUnit, sectionCells[cellTotal][(size_t) s].getText());
+        setCell (matchValue, matchValue.getText(), light);
+        setCell (offsetValue, offsetValue.getText(), light);
+        setCell (totalValue, totalValue.getText(), v.bypass ? grey : light);
+
+        sectionTitle.setText ("SECTION " + juce::String::charToString ((juce::juce_wchar) ('A' + s)), juce::dontSendNotification);
+
+        const float wantedLength = v.shownSeconds > 0.05f ? v.shownSeconds : 0.0f;
+        if (std::abs (sectionChart.lengthSeconds - wantedLength) > 0.05f)
+        {
+            sectionChart.lengthSeconds = wantedLength;
+            sectionChart.repaint();
+        }
+
+        float t = v.shownSeconds;
+        if (t > 0.05f)
+            learnTimeHold = { 3, s, t };
+        else if ((v.measuring || v.frozen) && learnTimeHold.section == s && learnTimeHold.ticks > 0)
+        {
+            --learnTimeHold.ticks;
+            t = learnTimeHold.seconds;
+        }
+        else
+            learnTimeHold.ticks = 0;
+        const juce::String timeText = t > 0.05f ? fmtOneDecimal (t) + " s" : juce::String ("--");
+
+        juce::String status;
+        if (sec.needsRemeasure.load())
+        {
+            const char* const modeNames[3] = { "LUFS", "K-RMS", "Custom RMS" };
+            status = proc.tooltipLang.load() == 1
+                         ? juce::String (modeNames[mode]) + juce::String::fromUTF8 (" \xe3\x81\xa7\xe3\x81\xae\xe5\x86\x8d\xe6\xb8\xac\xe5\xae\x9a\xe3\x81\x8c\xe5\xbf\x85\xe8\xa6\x81\xe3\x81\xa7\xe3\x81\x99")
+                         : "Re-measure for " + juce::String (modeNames[mode]);
+        }
+        else
+            status = timeText == "--" ? juce::String ("Not learned yet") : "Learned in " + timeText;
+        learnStatus.setText (status, juce::dontSendNotification);
+        sectionStatusBadge.setText (v.linkGroup > 0 ? juce::String::fromUTF8 ("\xc2\xb7 LINK") : juce::String(), juce::dontSendNotification);
+    }
+
+}
+
+void QuorvaneEditor::refreshSectionControls (int n, int s, bool)
+{
+    // Controls.
+    const bool linkOn = proc.linkOffsets.load();
+    if (linkAllButton.getToggleState() != linkOn)
+        linkAllButton.setToggleState (linkOn, juce::dontSendNotification);
+    const juce::Colour linkColour (linkOn ? 0xffe0922f : 0xff2a322c);
+    if (linkAllButton.findColour (juce::TextButton::buttonColourId) != linkColour)
+        linkAllButton.setColour (juce::TextButton::buttonColourId, linkColour);
+
+    if (shownSection != boundOffsetSection && ! offsetSlider.isMouseButtonDown())
+    {
+        rebindOffsetSlider (shownSection);
+        repaint();
+    }
+    const bool shownLocked = sectionRowViews[(size_t) s].locked;
+    if (offsetSlider.isEnabled() == shownLocked)
+        offsetSlider.setEnabled (! shownLocked);
+    if (! offsetValue.isBeingEdited())
+        offsetValue.setEditable (false, ! shownLocked, false);
+
+    // Section rows, stepper and the measure button.
+    bool run = proc.runHeldOpen.load() || proc.armedSectionStart.load();
+    for (int i = 0; i < n && ! run; ++i)
+        run = sectionRowViews[(size_t) i].measuring;
+
+    const int blocks = proc.followAutomationTicks.load();
+    const bool following = blocks != lastBlockCount && proc.followAutomation.load();
+    lastBlockCount = blocks;
+    for (auto& row : sectionRows)
+        if (row.isEnabled() == following)
+            row.setEnabled (! following);
+    if (sectionsChangedThisTick || following != lastFollowState)
+        sectionListContent.repaint();
+    lastFollowState = following;
+
+    if (std::abs (matchButton.progress) > 0.001f)
+    {
+        matchButton.progress = 0.0f;
+        matchButton.repaint();
+    }
+    if (matchButton.isMeasuring != run)
+    {
+        matchButton.isMeasuring = run;
+        matchButton.repaint();
+    }
+
+    const bool prevOn = shownSection > 0 && ! following;
+    const bool nextOn = shownSection < n - 1 && ! following;
+    if (prevSectionButton.isEnabled() != prevOn)
+        prevSectionButton.setEnabled (prevOn);
+    if (nextSectionButton.isEnabled() != nextOn)
+        nextSectionButton.setEnabled (nextOn);
+
+    const char* text = "MATCH TO INST";
+    if (run)
+    {
+        const auto ms = juce::Time::getMillisecondCounter();
+        const float p = juce::jlimit (0.0f, 1.0f, 0.5f + 0.5f * std::cos (juce::MathConstants<float>::twoPi * (float) (ms % 1000) / 1000.0f));
+        if (std::abs (matchButton.pulse - p) > 0.001f)
+        {
+            matchButton.pulse = p;
+            matchButton.repaint();
+        }
+        text = proc.armedSectionStart.load() ? "WAITING FOR PLAY"
+                                             : (proc.linkMeasurementToTransport.load() ? "STOPS WITH PLAYBACK" : "STOP");
+    }
+    if (matchButton.getButtonText() != text)
+        matchButton.setButtonText (text);
+}
+
+void QuorvaneEditor::refreshInstView()
+{
+    const juce::Colour light (0xffeaefe9), orange (0xffe0922f);
+    auto paramValue = [this] (const char* id, float fallback)
+    {
+        auto* raw = proc.parameters.getRawParameterValue (id);
+        return raw != nullptr ? raw->load() : fallback;
+    };
+
+    // The value and unit rectangles of the measuring and finished states come
+    // from the layout.
+    const bool measuring = proc.instMeasuring.load();
+    if (measuring != wasInstMeasuring)
+    {
+        wasInstMeasuring = measuring;
+        resized();
+    }
+
+    // Texts only when something they show moved.
+    InstTextKey key;
+    key.target = paramValue (ids::targetLufs, -18.0f);
+    key.measured = proc.instMeasuredLufs.load();
+    key.matchGain = proc.instMatchGain.load();
+    key.instOffset = paramValue (ids::instOffset, 0.0f);
+    key.measuring = measuring;
+    key.frozen = proc.instFrozen.load();
+    key.targetEditing = targetLufsValue.isBeingEdited();
+    key.offsetEditing = instOffsetValue.isBeingEdited();
+    key.valid = true;
+    if (! (key == lastInstTextKey))
+    {
+        lastInstTextKey = key;
+        refreshInstTexts();
+    }
+    refreshInstButton();
+}
+
+void QuorvaneEditor::refreshInstTexts()
+{
+    const juce::Colour light (0xffeaefe9), orange (0xffe0922f);
+    auto paramValue = [this] (const char* id, float fallback)
+    {
+        auto* raw = proc.parameters.getRawParameterValue (id);
+        return raw != nullptr ? raw->load() : fallback;
+    };
+    const bool measuring = proc.instMeasuring.load();
+
+    if (! targetLufsValue.isBeingEdited())
+        targetLufsValue.setText (fmtOneDecimal (paramValue (ids::targetLufs, -18.0f)), juce::dontSendNotification);
+    const auto font = measuring ? FlatLookAndFeel::font (25.0f, juce::Font::bold) : FlatLookAndFeel::font (39.0f, juce::Font::bold);
+    const auto just = measuring ? juce::Justification::centred : juce::Justification::bottomRight;
+    if (instCardLufsValue.getFont() != font)
+        instCardLufsValue.setFont (font);
+    if (instCardLufsValue.getJustificationType() != just)
+        instCardLufsValue.setJustificationType (just);
+    setCell (instCardLufsValue, instCardLufsValue.getText(), measuring ? orange : light);
+
+    const bool frozen = proc.instFrozen.load();
+    const float measured = proc.instMeasuredLufs.load();
+    if (measuring)
+        instCardLufsValue.setText ("Learning", juce::dontSendNotification);
+    else if (! frozen)
+        instCardLufsValue.setText (kEmDash, juce::dontSendNotification);
+    else
+        instCardLufsValue.setText (measured > -119.0f ? fmtOneDecimal (measured) : juce::String ("-inf"), juce::dontSendNotification);
+    instCardLufsUnit.setText (measuring ? juce::String() : juce::String ("LUFS"), juce::dontSendNotification);
+
+    const float matchGain = proc.instMatchGain.load();
+    setCell (instMatchValue, frozen && measured > -119.0f ? fmtSigned (matchGain) : kEmDash, light);
+    instMatchUnit.setText ("dB", juce::dontSendNotification);
+
+    const float instOffset = paramValue (ids::instOffset, 0.0f);
+    if (! instOffsetValue.isBeingEdited())
+        instOffsetValue.setText (fmtSigned (instOffset), juce::dontSendNotification);
+    instTotalValue.setText (measuring ? kEmDash : fmtSigned (matchGain + instOffset), juce::dontSendNotification);
+}
+
+void QuorvaneEditor::refreshInstButton()
+{
+    const bool measuring = proc.instMeasuring.load();
+
+    if (std::abs (instMeasureButton.progress) > 0.001f)
+    {
+        instMeasureButton.progress = 0.0f;
+        instMeasureButton.repaint();
+    }
+    const bool active = measuring || proc.armedInstStart.load();
+    if (instMeasureButton.isMeasuring != active)
+    {
+        instMeasureButton.isMeasuring = active;
+        instMeasureButton.repaint();
+    }
+    const char* text = "MATCH TO TARGET LUFS";
+    if (active)
+    {
+        const auto ms = juce::Time::getMillisecondCounter();
+        const float p = juce::jlimit (0.0f, 1.0f, 0.5f + 0.5f * std::cos (juce::MathConstants<float>::twoPi * (float) (ms % 1000) / 1000.0f));
+        if (std::abs (instMeasureButton.pulse - p) > 0.001f)
+        {
+            instMeasureButton.pulse = p;
+            instMeasureButton.repaint();
+        }
+        text = proc.armedInstStart.load() ? "WAITING FOR PLAY"
+                                          : (proc.linkMeasurementToTransport.load() ? "STOPS WITH PLAYBACK" : "STOP");
+    }
+    if (instMeasureButton.getButtonText() != text)
+        instMeasureButton.setButtonText (text);
 }

@@ -24,7 +24,48 @@ struct Scene
     int vocalsLinked = 0;       // Vocal instances besides this one
     bool withInst = false;      // an Inst instance to link to
     bool sidebar = true;
+    int sectionsDemo = 0;       // 1: sections with results, 2: the same while B is measured
 };
+
+/** Sections in the states the list shows: results with and without gain,
+    bypass, lock, link groups, an Offset Gain alone. */
+void fillSections (QuorvaneProcessor& p, bool measuring)
+{
+    auto result = [&p] (int i, float self, float partner, float seconds)
+    {
+        auto& s = p.sections[(size_t) i];
+        s.frozen = true;
+        s.selfLufs = self;
+        s.partnerLufs = partner;
+        s.gainDb = partner - self;
+        s.seconds = seconds;
+    };
+    auto offset = [&p] (int i, float v)
+    {
+        auto* param = p.parameters.getParameter ("offset_" + juce::String::charToString ((juce::juce_wchar) ('A' + i)));
+        param->setValueNotifyingHost (param->convertTo0to1 (v));
+        p.handleUpdateNowIfNeeded();
+    };
+    result (0, -14.26f, -12.04f, 12.34f);
+    offset (0, 1.0f);
+    result (2, -22.0f, -18.5f, 30.0f);
+    p.sections[2].bypass = true;
+    result (3, -16.0f, -19.2f, 8.0f);
+    offset (3, -2.5f);
+    p.sections[3].locked = true;
+    result (4, -25.0f, -21.0f, 20.0f);
+    p.sections[4].linkGroup = 1;
+    p.sections[5].linkGroup = 2;
+    p.sections[6].linkGroup = 3;
+    offset (7, -3.0f);
+    result (8, -12.0f, -19.0f, 15.5f);
+    p.committedSection = 4;
+    if (measuring)
+    {
+        p.ownSlot->ownSections[1].measuring = true;
+        p.ownSlot->ownSections[1].elapsedSeconds = 4.25f;
+    }
+}
 
 /** The window of one instance with the other instances of its scene. */
 class EditorPage : public GalleryPage
@@ -58,6 +99,8 @@ public:
             own->setInstanceName ("Lead Vocal");
         }
         own->instTargetUiOpen = scene.instView;
+        if (scene.sectionsDemo > 0)
+            fillSections (*own, scene.sectionsDemo == 2);
 
         editor = std::make_unique<QuorvaneEditor> (*own);
         if (! scene.sidebar)
@@ -116,3 +159,5 @@ QVN_GALLERY_PAGE ("editor_4_role_conflict", [] (const PageContext& ctx) { return
 QVN_GALLERY_PAGE ("editor_5_vocal_sidebar", [] (const PageContext& ctx) { return page (ctx, { 2, false, false, 0, true, true }); });
 QVN_GALLERY_PAGE ("editor_6_vocal_no_sidebar", [] (const PageContext& ctx) { return page (ctx, { 2, false, false, 0, true, false }); });
 QVN_GALLERY_PAGE ("editor_7_vocal_three_others", [] (const PageContext& ctx) { return page (ctx, { 2, false, false, 3, true, true }); });
+QVN_GALLERY_PAGE ("editor_8_vocal_sections", [] (const PageContext& ctx) { return page (ctx, { 2, false, false, 0, true, true, 1 }); });
+QVN_GALLERY_PAGE ("editor_9_vocal_section_measuring", [] (const PageContext& ctx) { return page (ctx, { 2, false, false, 0, true, true, 2 }); });
