@@ -147,13 +147,34 @@ TEST_F (EditorWindow, OpensInARealWindowAtItsSizeAndZoomsWithTheHostScale)
     EXPECT_TRUE (tree.contains ("972x612")) << tree;
 
     // A screenshot of the real window, kept as PNG beside the gallery images.
+    // A loaded machine (or a sanitizer build) may not have painted the window
+    // yet when it first shows: dump it again until it holds more than a fill.
     pumpMessages (300);
     const auto dir = juce::File (QVN_SCREENSHOT_DIR);
     dir.createDirectory();
     const auto xwd = dir.getChildFile ("editor_window.xwd");
-    xwd.deleteFile();
-    run ({ "xwd", "-silent", "-id", windowId, "-out", xwd.getFullPathName() });
-    const auto shot = readXwd (xwd);
+    auto dump = [&]
+    {
+        xwd.deleteFile();
+        run ({ "xwd", "-silent", "-id", windowId, "-out", xwd.getFullPathName() });
+        return readXwd (xwd);
+    };
+    auto painted = [] (const juce::Image& img)
+    {
+        if (! img.isValid())
+            return false;
+        std::set<juce::uint32> seen;
+        for (int y = 0; y < img.getHeight() && seen.size() <= 30; y += 7)
+            for (int x = 0; x < img.getWidth() && seen.size() <= 30; x += 7)
+                seen.insert (img.getPixelAt (x, y).getARGB());
+        return seen.size() > 30;
+    };
+    auto shot = dump();
+    for (int attempt = 0; attempt < 40 && ! painted (shot); ++attempt)
+    {
+        pumpMessages (250);
+        shot = dump();
+    }
     ASSERT_TRUE (shot.isValid()) << "no window dump";
     EXPECT_GE (shot.getWidth(), 972);
     EXPECT_GE (shot.getHeight(), 612);
