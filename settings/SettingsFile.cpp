@@ -572,6 +572,32 @@ juce::String SettingsFile::fileText (const juce::StringPairArray& all) const
     return doc.toString();
 }
 
+void SettingsFile::takeOverValuesOnDisk()
+{
+    std::lock_guard<std::mutex> lock (saveMutex);
+
+    if (opened == Opened::leftInPlace)
+        return;
+
+    const auto onDisk = qvn::valuesOnDisk (file.getFullPathName().toStdString());
+
+    if (! onDisk.has_value())
+        return;
+
+    const juce::ScopedLock sl (getLock());
+    noteChangedKeys();
+    auto merged = *onDisk;
+
+    for (const auto& key : changedHere)
+        qvn::takeValue (merged, key, getAllProperties());
+
+    getAllProperties() = merged;
+    lastSeen.clear();
+
+    for (int i = 0; i < merged.size(); ++i)
+        lastSeen.emplace (merged.getAllKeys()[i], merged.getAllValues()[i]);
+}
+
 bool SettingsFile::saveIfNeeded()
 {
     return needsWriting ? save() : true;

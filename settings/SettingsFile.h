@@ -80,6 +80,12 @@ public:
 
     bool needsToBeSaved() const noexcept { return needsWriting; }
 
+    // Takes over the values other stores wrote to the file since this store
+    // last read or wrote it, without writing; changes made here and not yet
+    // saved stay on top. For a change built on a stored value (one entry of
+    // a stored list), so that it starts from the newest list.
+    void takeOverValuesOnDisk();
+
 private:
     void propertyChanged() override;
     void open();

@@ -232,3 +232,34 @@ TEST_F (SettingsFixture, TwoHostProcessesWritingInTurnKeepBothKeys)
                                                           { keys::sidebarVisible, "0" } };
     EXPECT_EQ (fileValues(), expected);
 }
+
+TEST_F (SettingsFixture, PresetSavedHereKeepsThePresetAnotherHostSavedMeanwhile)
+{
+    // Both hosts have the file open; the other one saves its preset list
+    // first, then a preset is saved and one deleted here.
+    auto& s = AppSettings::get();
+    ASSERT_TRUE (s.saveCustomWeightedRmsPreset ("Old", CustomWeightedRmsSettings()));
+    auto other = openStore (settingsFile());
+
+    // Its list: the one it read, with a copy of "Old" saved as "Theirs".
+    auto list = juce::parseXML (other->getValue (keys::customWeightedRmsPresets));
+    ASSERT_NE (list, nullptr);
+    ASSERT_EQ (list->getNumChildElements(), 1);
+    auto* theirs = new juce::XmlElement (*list->getChildElement (0));
+    theirs->setAttribute ("name", "Theirs");
+    list->addChildElement (theirs);
+    other->setValue (keys::customWeightedRmsPresets, list->toString (juce::XmlElement::TextFormat().singleLine().withoutHeader()));
+    ASSERT_TRUE (other->saveIfNeeded());
+
+    ASSERT_TRUE (s.saveCustomWeightedRmsPreset ("Mine", CustomWeightedRmsSettings()));
+    s.deleteCustomWeightedRmsPreset ("Mine");
+    ASSERT_TRUE (s.saveCustomWeightedRmsPreset ("Mine too", CustomWeightedRmsSettings()));
+
+    qvntest::closeSettingsStore();
+    std::vector<juce::String> names;
+
+    for (const auto& p : AppSettings::get().customWeightedRmsPresets())
+        names.push_back (p.name);
+
+    EXPECT_EQ (names, (std::vector<juce::String> { "Mine too", "Old", "Theirs" }));
+}
