@@ -732,7 +732,8 @@ void QuorvaneEditor::showOffsetTargetEditPopup (int index, juce::Rectangle<int> 
 bool QuorvaneEditor::commitOffsetTargetEdit (const juce::String& oldName, bool editing, const juce::String& name, float lo, float hi)
 {
     // The stored list, not the copy taken when the popup opened: edits made
-    // meanwhile in other editors are kept.
+    // meanwhile in other editors, here or in another host process, are kept.
+    AppSettings::get().properties.getUserSettings()->takeOverValuesOnDisk();
     auto list = AppSettings::get().offsetTargets();
     const int index = editing ? findTargetByName (list, oldName) : -1;
     if (! qvn::isValidOffsetTargetName (name, list, index))
@@ -761,6 +762,7 @@ bool QuorvaneEditor::commitOffsetTargetEdit (const juce::String& oldName, bool e
 
 void QuorvaneEditor::deleteOffsetTarget (const juce::String& oldName)
 {
+    AppSettings::get().properties.getUserSettings()->takeOverValuesOnDisk();
     auto list = AppSettings::get().offsetTargets();
     const int index = findTargetByName (list, oldName);
     if (index < 0)

@@ -523,6 +523,9 @@ bool AppSettings::saveCustomWeightedRmsPreset (const juce::String& name, CustomW
 
     settings.normalize();
 
+    // Another host process may have saved a preset since this one last read
+    // the list; the list written back must hold it too.
+    userSettings().takeOverValuesOnDisk();
     auto presets = customWeightedRmsPresets();
     auto existing = std::find_if (presets.begin(), presets.end(),
                                   [&] (const auto& p) { return p.name.equalsIgnoreCase (trimmed); });
@@ -561,6 +564,7 @@ bool AppSettings::saveCustomWeightedRmsPreset (const juce::String& name, CustomW
 void AppSettings::deleteCustomWeightedRmsPreset (const juce::String& name)
 {
     const auto trimmed = name.trim();
+    userSettings().takeOverValuesOnDisk();
     auto presets = customWeightedRmsPresets();
     const auto before = presets.size();
 

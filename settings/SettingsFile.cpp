@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
+#include <optional>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -313,6 +314,41 @@ namespace
         return true;
     }
 
+    // The values in the file at `path` now, for a save to build on: none
+    // for a missing or blank file, nothing at all when the file cannot be
+    // read as settings (that file is left to whoever wrote it).
+    std::optional<juce::StringPairArray> valuesOnDisk (const std::string& path)
+    {
+        const auto content = readRegularFile (path, SettingsFile::maxFileBytes);
+        juce::StringPairArray values (false);
+
+        if (content.result == Read::absent)
+            return values;
+
+        if (content.result != Read::whole)
+            return std::nullopt;
+
+        if (content.bytes.find_first_not_of (" \t\r\n") == std::string::npos)
+            return values;
+
+        if (! parseSettings (content.bytes, values))
+            return std::nullopt;
+
+        return values;
+    }
+
+    // Sets `key` in `values` to its value in `from`, or removes it when
+    // `from` has none.
+    void takeValue (juce::StringPairArray& values, const juce::String& key, const juce::StringPairArray& from)
+    {
+        const auto index = from.getAllKeys().indexOf (key);
+
+        if (index >= 0)
+            values.set (key, from.getAllValues()[index]);
+        else
+            values.remove (juce::StringRef (key));
+    }
+
     // A copy, as a framework element, of an element tree that holds only
     // elements and attributes no deeper than `levels`; null for anything
     // else (text, comments, instructions, deeper nesting).
@@ -386,7 +422,46 @@ SettingsFile::~SettingsFile()
 
 void SettingsFile::propertyChanged()
 {
+    noteChangedKeys();
     needsWriting = true;
+}
+
+void SettingsFile::noteChangedKeys()
+{
+    const juce::ScopedLock sl (getLock());
+    const auto& all = getAllProperties();
+    std::map<juce::String, juce::String> now;
+
+    for (int i = 0; i < all.size(); ++i)
+        now.emplace (all.getAllKeys()[i], all.getAllValues()[i]);
+
+    // Both sorted: one walk finds every key set, changed or removed.
+    auto a = lastSeen.cbegin();
+    auto b = now.cbegin();
+
+    while (a != lastSeen.cend() || b != now.cend())
+    {
+        if (b == now.cend() || (a != lastSeen.cend() && a->first < b->first))
+        {
+            changedHere.insert (a->first);
+            ++a;
+        }
+        else if (a == lastSeen.cend() || b->first < a->first)
+        {
+            changedHere.insert (b->first);
+            ++b;
+        }
+        else
+        {
+            if (a->second != b->second)
+                changedHere.insert (a->first);
+
+            ++a;
+            ++b;
+        }
+    }
+
+    lastSeen = std::move (now);
 }
 
 void SettingsFile::open()
@@ -425,6 +500,10 @@ void SettingsFile::open()
             {
                 const juce::ScopedLock sl (getLock());
                 getAllProperties() = values;
+
+                for (int i = 0; i < values.size(); ++i)
+                    lastSeen.emplace (values.getAllKeys()[i], values.getAllValues()[i]);
+
                 opened = Opened::read;
                 return;
             }
@@ -454,11 +533,9 @@ void SettingsFile::open()
     opened = Opened::leftInPlace;
 }
 
-juce::String SettingsFile::fileText()
+juce::String SettingsFile::fileText (const juce::StringPairArray& all) const
 {
     juce::XmlElement doc ("PROPERTIES");
-    const juce::ScopedLock sl (getLock());
-    const auto& all = getAllProperties();
 
     for (int i = 0; i < all.size(); ++i)
     {
@@ -495,6 +572,32 @@ juce::String SettingsFile::fileText()
     return doc.toString();
 }
 
+void SettingsFile::takeOverValuesOnDisk()
+{
+    std::lock_guard<std::mutex> lock (saveMutex);
+
+    if (opened == Opened::leftInPlace)
+        return;
+
+    const auto onDisk = qvn::valuesOnDisk (file.getFullPathName().toStdString());
+
+    if (! onDisk.has_value())
+        return;
+
+    const juce::ScopedLock sl (getLock());
+    noteChangedKeys();
+    auto merged = *onDisk;
+
+    for (const auto& key : changedHere)
+        qvn::takeValue (merged, key, getAllProperties());
+
+    getAllProperties() = merged;
+    lastSeen.clear();
+
+    for (int i = 0; i < merged.size(); ++i)
+        lastSeen.emplace (merged.getAllKeys()[i], merged.getAllValues()[i]);
+}
+
 bool SettingsFile::saveIfNeeded()
 {
     return needsWriting ? save() : true;
@@ -510,13 +613,72 @@ bool SettingsFile::save()
     // Cleared before the values are taken, so a change made meanwhile is
     // saved by its own writer.
     needsWriting = false;
-    const auto text = fileText();
+
+    // This store's own changes, with their values as they are now; the
+    // record starts again from here.
+    juce::StringPairArray ownValues (false);
+    std::set<juce::String> ownChanges;
+
+    {
+        const juce::ScopedLock sl (getLock());
+        noteChangedKeys();
+        ownValues = getAllProperties();
+        ownChanges.swap (changedHere);
+    }
+
+    // Another process (a second host) may have written the file since this
+    // store last read or wrote it: its keys are kept, and only the keys
+    // changed here are written over them. A file that cannot be read now
+    // is not this store's to repair; its own values are written whole.
+    const auto onDisk = qvn::valuesOnDisk (file.getFullPathName().toStdString());
+    juce::StringPairArray values (false);
+
+    {
+        const juce::ScopedLock sl (getLock());
+        noteChangedKeys();   // made during the read: saved by their own writer
+
+        if (onDisk.has_value())
+        {
+            values = *onDisk;
+
+            for (const auto& key : ownChanges)
+                qvn::takeValue (values, key, ownValues);
+
+            // Memory takes over the other stores' values, keeping the
+            // changes made here after the values were taken.
+            auto merged = values;
+
+            for (const auto& key : changedHere)
+                qvn::takeValue (merged, key, getAllProperties());
+
+            getAllProperties() = merged;
+            lastSeen.clear();
+
+            for (int i = 0; i < merged.size(); ++i)
+                lastSeen.emplace (merged.getAllKeys()[i], merged.getAllValues()[i]);
+        }
+        else
+        {
+            values = ownValues;
+        }
+    }
+
+    // When nothing was written, the changes taken are still this store's
+    // own and go into the next save.
+    const auto keepChangesForNextSave = [&]
+    {
+        const juce::ScopedLock sl (getLock());
+        changedHere.insert (ownChanges.begin(), ownChanges.end());
+        needsWriting = true;
+    };
+
+    const auto text = fileText (values);
 
     const auto folder = file.getParentDirectory();
 
     if (! folder.createDirectory())
     {
-        needsWriting = true;
+        keepChangesForNextSave();
         return false;
     }
 
@@ -555,7 +717,7 @@ bool SettingsFile::save()
 
     if (fd < 0)
     {
-        needsWriting = true;
+        keepChangesForNextSave();
         return false;
     }
 
@@ -586,7 +748,7 @@ bool SettingsFile::save()
     if (! ok)
     {
         ::unlink (temp.c_str());
-        needsWriting = true;
+        keepChangesForNextSave();
     }
 
     return ok;

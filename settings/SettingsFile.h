@@ -4,7 +4,9 @@
 #include <juce_data_structures/juce_data_structures.h>
 
 #include <atomic>
+#include <map>
 #include <mutex>
+#include <set>
 
 namespace qvn
 {
@@ -29,6 +31,15 @@ namespace qvn
 // entities. Every value is kept as text and written back as text; only the
 // listed keys whose text is a plain element tree go into the file as
 // elements, so no value can change the file's structure.
+//
+// The file is shared by every store of the user, in this process and in
+// others (hosts that run each plug-in in a process of its own). A save
+// therefore reads the file again and writes what is there now with only the
+// keys this store changed (set or removed) since it last read or wrote the
+// file; every other key keeps the value another store wrote meanwhile. The
+// values in memory take over those newer values at that save (there is no
+// watching of the file between saves). When the file on disk cannot be read
+// at a save, the store writes its own values whole, as it holds them.
 //
 // A file that cannot be read whole is moved aside (beside it, under a name
 // no earlier copy holds) and the store starts from defaults. When it cannot
@@ -63,15 +74,23 @@ public:
     bool saveIfNeeded();
 
     // Writes the whole file now: a complete copy beside it, then a rename
-    // over it, so a reader never sees half a file.
+    // over it, so a reader never sees half a file. The values written are
+    // those on disk with this store's own changes applied.
     bool save();
 
     bool needsToBeSaved() const noexcept { return needsWriting; }
 
+    // Takes over the values other stores wrote to the file since this store
+    // last read or wrote it, without writing; changes made here and not yet
+    // saved stay on top. For a change built on a stored value (one entry of
+    // a stored list), so that it starts from the newest list.
+    void takeOverValuesOnDisk();
+
 private:
     void propertyChanged() override;
     void open();
-    juce::String fileText();
+    void noteChangedKeys();
+    juce::String fileText (const juce::StringPairArray& values) const;
 
     const juce::File file;
     const juce::StringArray elementKeys;
@@ -79,6 +98,12 @@ private:
     juce::File asideCopy;
     std::atomic<bool> needsWriting { false };
     std::mutex saveMutex;
+
+    // Under the property lock: the values as last seen by noteChangedKeys(),
+    // and the keys this store changed since the file was last read or
+    // written (a key no longer among the values was removed).
+    std::map<juce::String, juce::String> lastSeen;
+    std::set<juce::String> changedHere;
 
     JUCE_DECLARE_NON_COPYABLE (SettingsFile)
 };

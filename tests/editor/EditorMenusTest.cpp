@@ -884,3 +884,38 @@ TEST_F (EditorMenus, UpdateBellFromALoopbackServer)
     AppSettings::get().setUpdateChecksEnabled (false);
     AppSettings::get().setLatestSeen ("", "");
 }
+
+TEST_F (EditorMenus, TargetsAnotherHostSavedMeanwhileStayWhenTargetsAreEditedHere)
+{
+    auto& v = addProcessor (2);
+    auto& e = open (v);
+    AppSettings::get().setOffsetTargets ({ { "Main", -2.0f, 2.0f } });
+
+    // Another host process, with its own store on the same file, adds a
+    // target to the list it read.
+    const auto addElsewhere = [] (const char* name)
+    {
+        SettingsFile other (AppSettings::settingsFileLocation(), { "offsetTargets" });
+        auto list = juce::parseXML (other.getValue ("offsetTargets"));
+        ASSERT_NE (list, nullptr);
+        auto* t = list->createNewChildElement ("target");
+        t->setAttribute ("name", name);
+        t->setAttribute ("lo", -1.0);
+        t->setAttribute ("hi", 1.0);
+        other.setValue ("offsetTargets", list->toString (juce::XmlElement::TextFormat().singleLine().withoutHeader()));
+        ASSERT_TRUE (other.saveIfNeeded());
+    };
+
+    addElsewhere ("Theirs");
+    e.showOffsetTargetEditPopup (-1, {});
+    ASSERT_TRUE (typeAndConfirm (*openPopup<OffsetTargetEditPopup> (e), "Lead", "-3", "1"));
+    EXPECT_EQ (storedTargets(), "Main -2.0..2.0; Theirs -1.0..1.0; Lead -3.0..1.0;");
+    pumpUntil ([] { return false; }, 20);
+
+    addElsewhere ("Backing");
+    e.reloadOffsetTargets();
+    e.showOffsetTargetEditPopup (0, {});
+    openPopup<OffsetTargetEditPopup> (e)->deleteButton.onClick();
+    EXPECT_EQ (storedTargets(), "Theirs -1.0..1.0; Lead -3.0..1.0; Backing -1.0..1.0;");
+    pumpUntil ([] { return false; }, 20);
+}
