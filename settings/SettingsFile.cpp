@@ -314,22 +314,21 @@ namespace
         return true;
     }
 
-    // The values in the file at `path` now, for a save to build on: none
-    // for a missing or blank file, nothing at all when the file cannot be
-    // read as settings (that file is left to whoever wrote it).
+    // The values in the file at `path` now, for a save to build on; nothing
+    // when the file is missing, blank or cannot be read as settings.
     std::optional<juce::StringPairArray> valuesOnDisk (const std::string& path)
     {
         const auto content = readRegularFile (path, SettingsFile::maxFileBytes);
         juce::StringPairArray values (false);
 
-        if (content.result == Read::absent)
-            return values;
-
+        // A missing or empty file says nothing about what other stores
+        // wrote (it may be gone for a moment, or its folder unreachable):
+        // taking it as "no values" would drop every value this store holds.
         if (content.result != Read::whole)
             return std::nullopt;
 
         if (content.bytes.find_first_not_of (" \t\r\n") == std::string::npos)
-            return values;
+            return std::nullopt;
 
         if (! parseSettings (content.bytes, values))
             return std::nullopt;

@@ -173,6 +173,30 @@ TEST_F (SettingsFixture, FileDamagedByAnotherWriterIsReplacedWithTheStoresOwnVal
     EXPECT_EQ (settingsFile().getParentDirectory().getNumberOfChildFiles (juce::File::findFiles), 1);
 }
 
+TEST_F (SettingsFixture, FileGoneOrEmptiedMeanwhileKeepsTheStoresValues)
+{
+    // A missing or emptied file says nothing about other stores' values: the
+    // save writes this store's values whole rather than building on nothing.
+    for (const bool removed : { true, false })
+    {
+        SCOPED_TRACE (removed ? "file removed" : "file emptied");
+        qvntest::writeSettingsFile (settingsFile(), { { keys::editorZoom, "1.5" } });
+        auto store = openStore (settingsFile());
+
+        if (removed)
+            ASSERT_TRUE (settingsFile().deleteFile());
+        else
+            ASSERT_TRUE (settingsFile().replaceWithText (""));
+
+        store->setValue (keys::sidebarVisible, "0");
+        ASSERT_TRUE (store->saveIfNeeded());
+
+        const std::map<juce::String, juce::String> expected { { keys::editorZoom, "1.5" }, { keys::sidebarVisible, "0" } };
+        EXPECT_EQ (fileValues(), expected);
+        EXPECT_EQ (store->getValue (keys::editorZoom), "1.5");
+    }
+}
+
 TEST_F (SettingsFixture, TwoHostProcessesWritingInTurnKeepBothKeys)
 {
     qvntest::writeSettingsFile (settingsFile(), { { keys::editorZoom, "1.5" } });
