@@ -136,6 +136,7 @@ public:
     void applyLayoutForNumSections (int numSectionsToShow);
     void layoutMeterRail (juce::Rectangle<int>& area);
     void parkInstComponents();
+    void parkSectionRow (int index);
     InstGateGeom computeInstGateGeom (juce::Rectangle<int> area) const;
     void applyUserZoomLocal (float zoom);
     void applyUserZoom (float zoom);

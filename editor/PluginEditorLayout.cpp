@@ -69,6 +69,21 @@ int QuorvaneEditor::windowWidthFor (int k) noexcept
     return k <= 0 ? kBaseWidth : kBaseWidth + k * meterColumnStep (k);
 }
 
+// A row the list does not show: its widgets and painted rectangles take no space.
+void QuorvaneEditor::parkSectionRow (int i)
+{
+    park (sectionRows[(size_t) i]);
+    for (auto& column : sectionCells)
+        park (column[(size_t) i]);
+    park (rowBypassButtons[(size_t) i]);
+    park (rowResetButtons[(size_t) i]);
+    park (rowLinkButtons[(size_t) i]);
+    park (rowLockButtons[(size_t) i]);
+    rowHighlightRects[(size_t) i] = {};
+    rowBadgeRects[(size_t) i] = {};
+    rowBarRects[(size_t) i] = {};
+}
+
 void QuorvaneEditor::applyLayoutForNumSections (int n)
 {
     lastNumSections = juce::jlimit (1, 16, n);
@@ -360,16 +375,7 @@ void QuorvaneEditor::layoutSidebar (juce::Rectangle<int>& body)
         auto& row = sectionRows[(size_t) i];
         if (i >= lastNumSections)
         {
-            park (row);
-            for (auto& column : sectionCells)
-                park (column[(size_t) i]);
-            park (rowBypassButtons[(size_t) i]);
-            park (rowResetButtons[(size_t) i]);
-            park (rowLinkButtons[(size_t) i]);
-            park (rowLockButtons[(size_t) i]);
-            rowHighlightRects[(size_t) i] = {};
-            rowBadgeRects[(size_t) i] = {};
-            rowBarRects[(size_t) i] = {};
+            parkSectionRow (i);
             continue;
         }
 
@@ -525,16 +531,7 @@ void QuorvaneEditor::parkVocalComponents()
 
     for (int i = 0; i < 16; ++i)
     {
-        park (sectionRows[(size_t) i]);
-        for (auto& column : sectionCells)
-            park (column[(size_t) i]);
-        park (rowBypassButtons[(size_t) i]);
-        park (rowResetButtons[(size_t) i]);
-        park (rowLinkButtons[(size_t) i]);
-        park (rowLockButtons[(size_t) i]);
-        rowHighlightRects[(size_t) i] = {};
-        rowBadgeRects[(size_t) i] = {};
-        rowBarRects[(size_t) i] = {};
+        parkSectionRow (i);
     }
 
     sidebarHeaderRect = {};
