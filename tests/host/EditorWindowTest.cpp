@@ -5,7 +5,7 @@
 // close and reopen cycles and a screenshot of the real window are checked.
 
 #include "HostFixture.h"
-#include "../support/XServerSupport.h"
+#include "HostWindow.h"
 
 #include "settings/AppSettings.h"
 #include "settings/SettingsFile.h"
@@ -29,8 +29,9 @@
 
 namespace
 {
+using qvn::test::HostWindow;
 using qvn::test::XServer;
-using qvn::test::readXwd;
+using qvn::test::runTool;
 
 const auto* const xServer = ::testing::AddGlobalTestEnvironment (new XServer());
 
@@ -75,50 +76,6 @@ private:
     std::thread thread;
 };
 
-/** The host's window holding the plug-in's view. */
-class HostWindow : public juce::DocumentWindow
-{
-public:
-    explicit HostWindow (juce::AudioProcessorEditor* editor)
-        : juce::DocumentWindow ("QUORVANE", juce::Colours::black, juce::DocumentWindow::closeButton)
-    {
-        setUsingNativeTitleBar (true);
-        setContentOwned (editor, true);
-        setTopLeftPosition (40, 40);
-        setVisible (true);
-    }
-
-    ~HostWindow() override { settleThenClear(); }
-
-    // The framework's embedding answers a size change of the plug-in's window
-    // with a message that still points at the embedding; it must run before
-    // the view goes, so pending messages are handled first.
-    void settleThenClear()
-    {
-        if (getContentComponent() == nullptr)
-            return;
-
-        const auto end = juce::Time::getMillisecondCounter() + 400;
-        while (juce::Time::getMillisecondCounter() < end)
-            if (! juce::dispatchNextMessageOnSystemQueue (true))
-                juce::Thread::sleep (1);
-
-        clearContentComponent();
-    }
-
-    void closeButtonPressed() override {}
-};
-
-juce::String run (const juce::StringArray& args, int timeoutMs = 10000)
-{
-    juce::ChildProcess p;
-    if (! p.start (args))
-        return {};
-    auto out = p.readAllProcessOutput();
-    p.waitForProcessToFinish (timeoutMs);
-    return out;
-}
-
 class EditorWindow : public qvn::test::HostTest
 {
 };
@@ -143,7 +100,7 @@ TEST_F (EditorWindow, OpensInARealWindowAtItsSizeAndZoomsWithTheHostScale)
     auto* peer = window.getPeer();
     ASSERT_NE (peer, nullptr);
     const auto windowId = juce::String ((juce::uint64) (juce::pointer_sized_uint) peer->getNativeHandle());
-    const auto tree = run ({ "xwininfo", "-tree", "-id", windowId });
+    const auto tree = runTool ({ "xwininfo", "-tree", "-id", windowId });
     EXPECT_TRUE (tree.contains ("972x612")) << tree;
 
     // A screenshot of the real window, kept as PNG beside the gallery images.
@@ -153,37 +110,11 @@ TEST_F (EditorWindow, OpensInARealWindowAtItsSizeAndZoomsWithTheHostScale)
     const auto dir = juce::File (QVN_SCREENSHOT_DIR);
     dir.createDirectory();
     const auto xwd = dir.getChildFile ("editor_window.xwd");
-    auto dump = [&]
-    {
-        xwd.deleteFile();
-        run ({ "xwd", "-silent", "-id", windowId, "-out", xwd.getFullPathName() });
-        return readXwd (xwd);
-    };
-    auto painted = [] (const juce::Image& img)
-    {
-        if (! img.isValid())
-            return false;
-        std::set<juce::uint32> seen;
-        for (int y = 0; y < img.getHeight() && seen.size() <= 30; y += 7)
-            for (int x = 0; x < img.getWidth() && seen.size() <= 30; x += 7)
-                seen.insert (img.getPixelAt (x, y).getARGB());
-        return seen.size() > 30;
-    };
-    auto shot = dump();
-    for (int attempt = 0; attempt < 40 && ! painted (shot); ++attempt)
-    {
-        pumpMessages (250);
-        shot = dump();
-    }
+    const auto shot = qvn::test::dumpPaintedWindow (windowId, xwd);
     ASSERT_TRUE (shot.isValid()) << "no window dump";
     EXPECT_GE (shot.getWidth(), 972);
     EXPECT_GE (shot.getHeight(), 612);
-    {
-        juce::FileOutputStream out (dir.getChildFile ("editor_window.png"));
-        out.setPosition (0);
-        out.truncate();
-        ASSERT_TRUE (juce::PNGImageFormat().writeImageToStream (shot, out));
-    }
+    ASSERT_TRUE (qvn::test::savePng (shot, dir.getChildFile ("editor_window.png")));
 
     // Not empty: the window's own colours cover much of it, and text and lines differ.
     int windowColour = 0, deepBand = 0;
@@ -206,7 +137,7 @@ TEST_F (EditorWindow, OpensInARealWindowAtItsSizeAndZoomsWithTheHostScale)
     EXPECT_EQ (editor->getWidth(), 1944);
     EXPECT_EQ (editor->getHeight(), 1224);
     pumpMessages (200);
-    EXPECT_TRUE (run ({ "xwininfo", "-tree", "-id", windowId }).contains ("1944x1224"));
+    EXPECT_TRUE (runTool ({ "xwininfo", "-tree", "-id", windowId }).contains ("1944x1224"));
 
     editor->setScaleFactor (1.0f);
     pumpUntil ([&] { return editor->getWidth() == 972; }, 3000);
@@ -437,7 +368,7 @@ TEST_F (EditorWindow, DraggingTheCornerGripWithTheMouseZoomsTheWindow)
     // The grip is the window's bottom-right 14 x 14 pixels; a real pointer
     // presses it, moves 50 pixels right and down in steps, and lets go.
     const auto corner = editor->localPointToGlobal (juce::Point<int> (972 - 7, 612 - 7));
-    auto xdo = [] (juce::StringArray args) { args.insert (0, "xdotool"); return run (args); };
+    auto xdo = [] (juce::StringArray args) { qvn::test::xdotool (args); };
     xdo ({ "mousemove", juce::String (corner.x), juce::String (corner.y) });
     pumpMessages (100);
     xdo ({ "mousedown", "1" });

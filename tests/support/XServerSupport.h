@@ -90,7 +90,7 @@ private:
 
 
 /** Reads an X window dump (ZPixmap, 24 or 32 bits per pixel, either byte order). */
-juce::Image readXwd (const juce::File& file)
+inline juce::Image readXwd (const juce::File& file)
 {
     juce::MemoryBlock data;
     if (! file.loadFileAsData (data) || data.getSize() < 100)
