@@ -33,6 +33,15 @@ InstPlaceholderCopy instPlaceholderCopy (bool japanese, bool conflict, int conne
 juce::String offsetTargetButtonTooltip (int language, const juce::String& name, const juce::String& rangeText);
 } // namespace qvn::uiText
 
+/** Makes the inline editor of an editable value label type over the label's
+    big number: same place, font and justification, no visible box. */
+void styleInlineValueEditor (juce::Label& label, juce::TextEditor& editor);
+
+/** Copies a Learn History snapshot into a chart: the series replaced, the
+    length, trim range (ordered, at least one block wide) and finalised flag
+    taken when they differ. */
+void applyHistorySnapshot (LearnHistoryChart& chart, const QuorvaneProcessor::LearnHistorySnapshot& snapshot);
+
 //==============================================================================
 /** The plug-in window of one instance.
 
@@ -192,6 +201,17 @@ public:
     void refreshInstButton();
     void initSectionActions();
     void requestSection (int target);
+
+    // The Vocal view's MATCH button, typed Offset Gain, chart trim and chart refresh
+    /** The section the Vocal view shows: the measuring one, else the committed one. */
+    int displayedSection() const;
+    void initVocalGainActions();
+    void handleMatchClick();
+    void commitTypedOffset();
+    void handleSectionTrim (float start, float end);
+    void refreshSectionChart();
+    /** Takes the stored trim range, length and finalised flag back from the processor. */
+    void syncSectionChartTrim (int section);
     int currentSectionParam() const;
     bool sectionsChangedThisTick = false;
 
@@ -334,6 +354,7 @@ public:
         float rmsTime = 0.0f;
         std::uint64_t settingsGeneration = 0;
     } sectionChartKey;
+    bool sectionChartWasMeasuring = false;   // a section measurement ran at the chart's last refresh
     juce::Label statusLabel;
 
     // Section grid: 7 columns x 16 rows of cells, column-major

@@ -66,6 +66,7 @@ QuorvaneEditor::QuorvaneEditor (QuorvaneProcessor& p)
     initHeaderActions();
     initMenuAndPopupHandlers();
     initSectionActions();
+    initVocalGainActions();
 
     // Children without a look of their own draw with the base look, through
     // the editor and as the process default.

@@ -54,7 +54,7 @@ void QuorvaneEditor::timerCallback()
 
     refreshABControls();
 
-    // The Learn History chart of the shown section is refreshed here.
+    refreshSectionChart();
 
     if (role == 2)
     {
