@@ -223,6 +223,21 @@ void runBlocks (std::initializer_list<QuorvaneProcessor*> procs, int blocks)
         }
 }
 
+/** A picture of the window for a person to look at (the build's gallery). */
+void saveSnapshot (juce::Component& c, const char* name)
+{
+#ifdef QVN_SCREENSHOT_DIR
+    const auto dir = juce::File (QVN_SCREENSHOT_DIR);
+    dir.createDirectory();
+    const auto file = dir.getChildFile (name);
+    file.deleteFile();
+    juce::FileOutputStream out (file);
+    juce::PNGImageFormat().writeImageToStream (c.createComponentSnapshot (c.getLocalBounds()), out);
+#else
+    juce::ignoreUnused (c, name);
+#endif
+}
+
 class EditorVocalActions : public EditorFixture
 {
 protected:
@@ -292,6 +307,7 @@ TEST_F (EditorVocalActions, MatchThroughTheWindowMeasuresAppliesTrimsAndUndoes)
     const auto& own1 = v1.ownSlot->ownSections[0];
     const auto& own2 = v2.ownSlot->ownSections[0];
     ASSERT_TRUE (tickUntil ({ &e1, &e2 }, [&] { return own1.elapsedSeconds.load() >= 7.995f && own2.elapsedSeconds.load() >= 7.995f; }));
+    saveSnapshot (e1, "vocal_measuring.png");
     const auto livePoints = e1.sectionChart.historyData.selfSeries.size();
     EXPECT_GT (livePoints, 10u) << "one live point per tick while measuring";
 
@@ -351,6 +367,7 @@ TEST_F (EditorVocalActions, MatchThroughTheWindowMeasuresAppliesTrimsAndUndoes)
     EXPECT_EQ (e1.vocalLufsValue.getText(), QuorvaneEditor::fmtOneDecimal (sec.selfLufs.load()));
     ASSERT_TRUE (tickUntil ({ &e1 }, [&] { return std::abs (audio.gainDb (1) - sec.gainDb.load()) < 0.05f; }));
     EXPECT_NEAR (e1.sectionChart.totalGainDb, sec.gainDb.load(), 0.01);
+    saveSnapshot (e1, "vocal_trimmed.png");
 
     // The header's undo button puts the untrimmed result back exactly.
     e1.timerCallback();
