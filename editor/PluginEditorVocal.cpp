@@ -184,11 +184,14 @@ void QuorvaneEditor::commitTypedOffset()
     // letters give 0), but never let a non-finite value through: "nan",
     // "inf" or an overflowing exponent leave the parameter as it is.
     const double typed = offsetValue.getText().getDoubleValue();
-    if (! std::isfinite (typed))
-        return;
-
     const int s = displayedSection();
-    if (proc.sections[(size_t) s].locked.load())
+
+    // Whatever was typed, the label shows the section's value afterwards: the
+    // refresh rewrites it only when the value moves, and a refused or clamped
+    // entry would otherwise stay on screen.
+    const juce::ScopeGuard showValue { [this, s] { offsetValue.setText (fmtSigned (proc.getSectionOffset (s)), juce::dontSendNotification); } };
+
+    if (! std::isfinite (typed) || proc.sections[(size_t) s].locked.load())
         return;
 
     auto* param = proc.parameters.getParameter (QuorvaneProcessor::offsetParameterId (s));

@@ -517,6 +517,7 @@ private:
     static juce::AudioProcessorValueTreeState::ParameterLayout createParameterLayout();
 
     void renewHistoryRevision (int index) noexcept;
+    void endSectionRunBeforeRestore();
 
     // Undo steps, link propagation and put-backs of Offset Gain and Inst
     // Offset edits; the message-thread part of handleAsyncUpdate.

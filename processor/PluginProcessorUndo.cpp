@@ -179,10 +179,21 @@ void QuorvaneProcessor::restoreSnapshot (const UndoSnapshot& snap)
 }
 
 //==============================================================================
+void QuorvaneProcessor::endSectionRunBeforeRestore()
+{
+    // A section run (or an armed or held-open one) does not belong to the
+    // state being put back: its result would be refused by the restored
+    // section and lost while the window still offered STOP. Both sides drop it.
+    if (measuringSectionIndex() >= 0 || armedSectionStart.load() || deferredSectionStart.load() || runHeldOpen.load())
+        cancelActiveMeasurementsForSettingsChange();
+}
+
 void QuorvaneProcessor::undo()
 {
     if (undoStack.empty())
         return;
+
+    endSectionRunBeforeRestore();
 
     redoStack.push_back (captureSnapshot());
     auto snap = std::move (undoStack.back());
@@ -197,6 +208,8 @@ void QuorvaneProcessor::redo()
 {
     if (redoStack.empty())
         return;
+
+    endSectionRunBeforeRestore();
 
     undoStack.push_back (captureSnapshot());
     auto snap = std::move (redoStack.back());

@@ -2,6 +2,8 @@
 
 #include "../support/AllocationCounter.h"
 
+#include <cmath>
+
 using qvn::test::EditorFixture;
 
 class EditorQuietTick : public EditorFixture
@@ -60,4 +62,38 @@ TEST_F (EditorQuietTick, ATickWhereNothingChangedAllocatesNothing)
     }
     EXPECT_GT (count, 0);
     EXPECT_EQ (eVocal.otherVocalNames[3], "Double");
+}
+
+TEST_F (EditorQuietTick, AStoredLearnHistoryOnScreenIsNotCopiedAgainOnAQuietTick)
+{
+    addProcessor (1);
+    auto& vocal = addProcessor (2);
+    auto& s = vocal.sections[0];
+    {
+        // Ten minutes of a finished measurement: one entry per 100 ms.
+        std::lock_guard<std::mutex> lock (vocal.analysisMutex);
+        s.selfHistory.assign (6000, std::pow (10.0, (-20.0 + 0.691) / 10.0));
+        s.partnerHistory.assign (6000, std::pow (10.0, (-14.0 + 0.691) / 10.0));
+        s.analysisSeconds = 600.0f;
+        vocal.recomputeSectionFromTrim (0);
+    }
+    vocal.historyRevision[0] = vocal.revisionCounter.fetch_add (1) + 1;
+
+    auto& e = open (vocal);
+    for (int i = 0; i < 3; ++i)
+        e.timerCallback();
+    ASSERT_EQ (e.sectionChart.historyData.selfSeries.size(), 6000u);
+
+    auto countTick = [&]
+    {
+        qvn::test::AllocationCountScope scope;
+        e.timerCallback();
+        return scope.count();
+    };
+    EXPECT_EQ (countTick(), 0) << "nothing changed: no snapshot";
+
+    // A renewed result is copied: the snapshot's series are built anew.
+    vocal.historyRevision[0] = vocal.revisionCounter.fetch_add (1) + 1;
+    EXPECT_GT (countTick(), 0);
+    EXPECT_EQ (countTick(), 0);
 }
