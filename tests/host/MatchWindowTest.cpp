@@ -577,6 +577,7 @@ protected:
         ASSERT_NE (instView, nullptr);
         ASSERT_NE (vocalView, nullptr);
         pumpUntil ([&] { return instWindow->isShowing() && vocalWindow->isShowing() && instView->getWidth() > 0; }, 5000);
+        keepPicture (*instWindow, "match_unassigned");
 
         // The user gives the roles with the tabs of each window.
         click (*instWindow, layout.instTab.getCentre());
@@ -673,14 +674,18 @@ protected:
     }
 
     /** Pictures of the Vocal's window until its cards show the section's
-        result (or the time is up): both levels, the Match Gain and the total. */
+        result (or the time is up): both levels, the Match Gain and the total.
+        The cards add up as shown: the Match Gain is the difference of the two
+        levels as written, the total that plus the Offset Gain as written. */
     void expectCardsShow (const SavedSection& result, int timeoutMs)
     {
+        const auto shown = [] (double v) { return std::round (v * 10.0) / 10.0; };
+        const auto match = shown (result.partnerLufs) - shown (result.selfLufs);
         const std::pair<CardReader::Value, juce::String> values[] = {
             { &QuorvaneEditor::vocalLufsValue, oneDecimal (result.selfLufs, false) },
             { &QuorvaneEditor::instLufsValue, oneDecimal (result.partnerLufs, false) },
-            { &QuorvaneEditor::matchValue, oneDecimal (result.partnerLufs - result.selfLufs, true) },
-            { &QuorvaneEditor::totalValue, oneDecimal (result.gainDb, true) },
+            { &QuorvaneEditor::matchValue, oneDecimal (match, true) },
+            { &QuorvaneEditor::totalValue, oneDecimal (match + shown (result.offset), true) },
         };
         const auto xwd = screenDir().getChildFile ("cards.xwd");
         const auto end = juce::Time::getMillisecondCounter() + (juce::uint32) timeoutMs;
