@@ -50,6 +50,12 @@ juce::Component* menuWindow()
 class MenuWindows : public EditorFixture
 {
 protected:
+    void SetUp() override
+    {
+        ASSERT_GE (qvn::test::XServer::display, 0) << "no X server";
+        EditorFixture::SetUp();
+    }
+
     void shoot (const juce::String& name)
     {
         pumpFor (400);

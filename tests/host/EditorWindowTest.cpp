@@ -78,6 +78,12 @@ private:
 
 class EditorWindow : public qvn::test::HostTest
 {
+protected:
+    void SetUp() override
+    {
+        ASSERT_GE (XServer::display, 0) << "no X server";
+        HostTest::SetUp();
+    }
 };
 } // namespace
 

@@ -546,6 +546,12 @@ std::map<juce::String, juce::Rectangle<int>> topLevelWindows()
 class MatchWindow : public qvn::test::HostTest
 {
 protected:
+    void SetUp() override
+    {
+        ASSERT_GE (XServer::display, 0) << "no X server";
+        HostTest::SetUp();
+    }
+
     void TearDown() override
     {
         vocalWindow.reset();

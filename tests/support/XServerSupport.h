@@ -9,6 +9,7 @@
 #include <juce_gui_basics/juce_gui_basics.h>
 
 #include <memory>
+#include <csignal>
 #include <unistd.h>
 
 namespace qvn::test
@@ -29,29 +30,16 @@ public:
         AppSettings::get().setUpdateChecksEnabled (false);
         AppSettings::get().setEditorZoom (1.0);
 
-        for (int attempt = 0; attempt < 20 && display < 0; ++attempt)
+        startServer();
+
+        // A failure here is reported, not thrown: a fatal failure in a test
+        // environment makes every test of the program "skipped", which a test
+        // runner counts as passed. The window fixtures check `display` instead.
+        if (display < 0)
         {
-            const int n = 200 + (int) ((::getpid() + attempt * 37) % 700);
-            if (juce::File ("/tmp/.X" + juce::String (n) + "-lock").exists())
-                continue;
-
-            auto server = std::make_unique<juce::ChildProcess>();
-            if (! server->start (juce::StringArray { "Xvfb", ":" + juce::String (n), "-screen", "0", "2400x1600x24",
-                                                     "-nolisten", "tcp", "-noreset" }, 0))
-                continue;
-
-            const auto socket = juce::File ("/tmp/.X11-unix/X" + juce::String (n));
-            for (int i = 0; i < 200 && server->isRunning() && ! socket.exists(); ++i)
-                juce::Thread::sleep (25);
-
-            if (server->isRunning() && socket.exists())
-            {
-                display = n;
-                xvfb = std::move (server);
-            }
+            ADD_FAILURE() << "no X server could be started";
+            return;
         }
-
-        ASSERT_GE (display, 0) << "no X server could be started";
         ::setenv ("DISPLAY", (":" + juce::String (display)).toRawUTF8(), 1);
 
         // The framework sets some window properties through atoms it only
@@ -68,7 +56,8 @@ public:
         atoms.waitForProcessToFinish (5000);
 
         windowManager = std::make_unique<juce::ChildProcess>();
-        ASSERT_TRUE (windowManager->start ("evilwm", 0));
+        if (! windowManager->start ("evilwm", 0))
+            ADD_FAILURE() << "no window manager could be started";
         juce::Thread::sleep (300);
     }
 
@@ -77,7 +66,7 @@ public:
         if (windowManager != nullptr)
             windowManager->kill();
         if (xvfb != nullptr)
-            xvfb->kill();
+            stopServer();
         windowManager.reset();
         xvfb.reset();
     }
@@ -85,6 +74,51 @@ public:
     static inline int display = -1;
 
 private:
+    /** Starts Xvfb on a display it picks itself: it takes the first one whose
+        lock is free (or left by a server that has gone) and writes its number
+        once it accepts connections, so test programs running side by side
+        never race for one. */
+    void startServer()
+    {
+        for (int attempt = 0; attempt < 3 && display < 0; ++attempt)
+        {
+            auto server = std::make_unique<juce::ChildProcess>();
+            if (! server->start (juce::StringArray { "Xvfb", "-displayfd", "1", "-screen", "0", "2400x1600x24",
+                                                     "-nolisten", "tcp", "-noreset" }, juce::ChildProcess::wantStdOut))
+                continue;
+
+            // One byte at a time: a larger read would wait for more than the
+            // server ever writes.
+            juce::String number;
+            char c = 0;
+            while (server->readProcessOutput (&c, 1) == 1 && c != '\n')
+                number += juce::String::charToString ((juce::juce_wchar) (juce::uint8) c);
+
+            const int n = number.trim().getIntValue();
+            if (number.trim().containsOnly ("0123456789") && number.trim().isNotEmpty() && server->isRunning())
+            {
+                display = n;
+                xvfb = std::move (server);
+            }
+            else
+            {
+                server->kill();
+            }
+        }
+    }
+
+    /** Ends the server so that it removes its lock and socket (a killed one
+        leaves them behind in /tmp); kills it when it does not end in time. */
+    void stopServer()
+    {
+        const auto lock = juce::File ("/tmp/.X" + juce::String (display) + "-lock");
+        const auto pid = lock.loadFileAsString().trim().getIntValue();
+        if (pid > 0)
+            ::kill ((pid_t) pid, SIGTERM);
+        if (! xvfb->waitForProcessToFinish (3000))
+            xvfb->kill();
+    }
+
     std::unique_ptr<juce::ChildProcess> xvfb, windowManager;
 };
 
