@@ -190,6 +190,15 @@ public:
     void refreshInstView();
     void refreshInstTexts();
     void refreshInstButton();
+
+    // The INST card's handlers and the INST Learn History refresh.
+    void initInstHandlers();
+    void clickInstMeasureButton();
+    void commitTargetLufsText();
+    void commitInstOffsetText();
+    void instTrimChanged (float start, float end);
+    void refreshInstChart();
+    bool instLayoutMeasuring = false;
     void initSectionActions();
     void requestSection (int target);
     int currentSectionParam() const;
@@ -519,3 +528,11 @@ private:
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (QuorvaneEditor)
 };
+
+/** Styles the inline text editor of an editable value label so that it types
+    over the big number in the same place and font, without a visible box. */
+void styleInlineValueEditor (juce::Label& label, juce::TextEditor& editor);
+
+/** Copies a Learn History snapshot into a chart: its series, its length and its
+    trim range (ordered, within 0..1, at least one block wide). */
+void applyHistorySnapshot (LearnHistoryChart& chart, const QuorvaneProcessor::LearnHistorySnapshot& snapshot);

@@ -60,6 +60,7 @@ QuorvaneEditor::QuorvaneEditor (QuorvaneProcessor& p)
     initDetailCard();
     initOffsetTargetButton();
     initInstCard();
+    initInstHandlers();
     initSectionIconsAndFooter();
     initHeaderButtons();
     initStatusAndUtility();

@@ -74,7 +74,7 @@ void QuorvaneEditor::timerCallback()
         if (conflict != 0 || instView == 0)
             return;
 
-        // The INST Learn History chart is refreshed here.
+        refreshInstChart();
         refreshInstView();
 
         refreshInstMeters();
@@ -824,9 +824,9 @@ void QuorvaneEditor::refreshInstView()
     // The value and unit rectangles of the measuring and finished states come
     // from the layout.
     const bool measuring = proc.instMeasuring.load();
-    if (measuring != wasInstMeasuring)
+    if (measuring != instLayoutMeasuring)
     {
-        wasInstMeasuring = measuring;
+        instLayoutMeasuring = measuring;
         resized();
     }
 
