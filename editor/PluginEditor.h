@@ -42,6 +42,32 @@ void styleInlineValueEditor (juce::Label& label, juce::TextEditor& editor);
     taken when they differ. */
 void applyHistorySnapshot (LearnHistoryChart& chart, const QuorvaneProcessor::LearnHistorySnapshot& snapshot);
 
+/** What the trim handlers and the Learn History refresh both do to a chart. */
+namespace qvn::historyChart
+{
+/** The trim range a chart can show: ordered, inside 0..1 and at least one
+    block (1 / points) wide, moved back from the end rather than past it. */
+juce::Range<float> shownTrim (float start, float end, std::size_t points);
+
+/** A dragged trim as the processor keeps it: ordered, inside 0..1 and never
+    narrower than one block, widened towards the end of the series unless
+    that passes it. */
+juce::Range<float> draggedTrim (float start, float end, std::size_t blocks);
+
+/** The longer of the chart's two series. */
+std::size_t points (const LearnHistoryChart& chart);
+
+/** Empties the series and resets the trim range; length, gain curve and
+    reference line stay. */
+void clear (LearnHistoryChart& chart);
+
+void hideGainCurve (LearnHistoryChart& chart);
+
+/** Takes a snapshot's length, trim range and finalised flag, keeping the
+    chart's own series: the handles go where the processor keeps the range. */
+void syncTrim (LearnHistoryChart& chart, const QuorvaneProcessor::LearnHistorySnapshot& snapshot);
+} // namespace qvn::historyChart
+
 //==============================================================================
 /** The plug-in window of one instance.
 
@@ -199,6 +225,15 @@ public:
     void refreshInstView();
     void refreshInstTexts();
     void refreshInstButton();
+
+    // The INST card's handlers and the INST Learn History refresh.
+    void initInstHandlers();
+    void clickInstMeasureButton();
+    void commitTargetLufsText();
+    void commitInstOffsetText();
+    void instTrimChanged (float start, float end);
+    void refreshInstChart();
+    bool instLayoutMeasuring = false;
     void initSectionActions();
     void requestSection (int target);
 
@@ -210,8 +245,6 @@ public:
     void commitTypedOffset();
     void handleSectionTrim (float start, float end);
     void refreshSectionChart();
-    /** Takes the stored trim range, length and finalised flag back from the processor. */
-    void syncSectionChartTrim (int section);
     int currentSectionParam() const;
     bool sectionsChangedThisTick = false;
 

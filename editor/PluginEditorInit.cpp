@@ -8,6 +8,7 @@
 #include <BinaryData.h>
 
 #include <cmath>
+#include <optional>
 
 namespace
 {
@@ -60,6 +61,7 @@ QuorvaneEditor::QuorvaneEditor (QuorvaneProcessor& p)
     initDetailCard();
     initOffsetTargetButton();
     initInstCard();
+    initInstHandlers();
     initSectionIconsAndFooter();
     initHeaderButtons();
     initStatusAndUtility();
@@ -1442,4 +1444,348 @@ void QuorvaneEditor::initSectionActions()
         proc.offsetDragActive = false;
         proc.offsetUndoTimeMs = juce::Time::getMillisecondCounter();
     };
+}
+
+//==============================================================================
+// The value labels' inline editors, the Vocal view's MATCH button, typed
+// Offset Gain and chart trim, and the Target LUFS view's handlers.
+
+void styleInlineValueEditor (juce::Label& label, juce::TextEditor& editor)
+{
+    editor.setJustification (juce::Justification::bottomRight);
+    if (editor.getLeftIndent() != 0 || editor.getTopIndent() != 0)
+        editor.setIndents (0, 0);
+
+    const auto border = label.getBorderSize();
+    editor.setBorder (juce::BorderSize<int> (border.getTop(), border.getLeft(), border.getBottom(),
+                                             juce::jmax (0, border.getRight() - 2)));
+
+    const auto font = label.getFont();
+    editor.applyFontToAllText (font);
+
+    const int h = juce::jmin (label.getHeight(),
+                              border.getTop() + border.getBottom() + (int) std::ceil (font.getHeight()));
+    editor.setBounds (0, label.getHeight() - h, label.getWidth(), h);
+
+    for (auto id : { juce::TextEditor::backgroundColourId, juce::TextEditor::outlineColourId,
+                     juce::TextEditor::focusedOutlineColourId })
+        editor.setColour (id, juce::Colour (0x00000000));
+}
+
+namespace
+{
+/** The decimal number at the start of a typed text, or nothing when the text
+    holds no digit or reads as a number that is not finite. */
+std::optional<float> typedNumber (const juce::String& text)
+{
+    const auto t = text.trim();
+
+    if (! t.containsAnyOf ("0123456789"))
+        return std::nullopt;
+
+    const auto v = (float) t.getDoubleValue();
+
+    if (! std::isfinite (v))
+        return std::nullopt;
+
+    return v;
+}
+} // namespace
+
+int QuorvaneEditor::displayedSection() const
+{
+    // The same rule the refresh uses for what the Vocal view shows, so that
+    // the buttons, the typed value and the chart act on the section on screen
+    // and not on a host value the processor has not committed yet.
+    const int measuring = proc.measuringSectionIndex();
+    return measuring >= 0 ? juce::jlimit (0, 15, measuring) : juce::jlimit (0, 15, proc.committedSection.load());
+}
+
+void QuorvaneEditor::initVocalGainActions()
+{
+    matchButton.onClick = [this] { handleMatchClick(); };
+
+    offsetValue.setEditable (false, true, false);
+    offsetValue.onEditorShow = [this]
+    {
+        if (auto* ed = offsetValue.getCurrentTextEditor())
+        {
+            styleInlineValueEditor (offsetValue, *ed);
+            ed->setTooltip (offsetValue.getTooltip());
+        }
+    };
+    offsetValue.onTextChange = [this] { commitTypedOffset(); };
+
+    sectionChart.onTrimChanged = [this] (float start, float end) { handleSectionTrim (start, end); };
+}
+
+void QuorvaneEditor::handleMatchClick()
+{
+    auto& slot = *proc.ownSlot;
+    const int s = displayedSection();
+    auto& section = proc.sections[(size_t) s];
+    auto& own = slot.ownSections[(size_t) s];
+
+    // A locked section only holds the run open (or lets it go): the run then
+    // moves on to the next unlocked section that becomes current.
+    if (section.locked.load())
+    {
+        proc.runHeldOpen.store (! proc.runHeldOpen.load());
+        return;
+    }
+
+    if (own.measuring.load() || proc.runHeldOpen.load() || proc.armedSectionStart.load())
+    {
+        proc.pushUndoSnapshot();
+        proc.runHeldOpen.store (false);
+        proc.armedSectionStart.store (false);
+        proc.deferredSectionIndex.store (-1);
+        own.measuring.store (false);
+        own.elapsedSeconds.store (0.0f);
+        slot.signalStop();   // both audio threads publish what they measured
+        return;
+    }
+
+    proc.pushUndoSnapshot();
+
+    // Stopped with the transport link on: the start waits for playback. The
+    // section goes in before the flag that the audio thread tests.
+    if (proc.linkMeasurementToTransport.load() && proc.playHeadSeen.load() && ! proc.hostPlaying.load())
+    {
+        proc.deferredSectionIndex.store (s);
+        proc.armedSectionStart.store (true);
+        return;
+    }
+
+    // The result goes before the analysis reset and the start counter, in
+    // the order the audio thread and the asynchronous update read them.
+    section.frozen.store (false);
+    section.selfLufs.store (-120.0f);
+    section.partnerLufs.store (-120.0f);
+    section.gainDb.store (0.0f);
+    section.seconds.store (0.0f);
+    proc.resetSectionAnalysis (s, false);
+    proc.kickSectionMeasurement (s);
+}
+
+void QuorvaneEditor::commitTypedOffset()
+{
+    // Read as the framework reads a number (leading number, rest ignored,
+    // letters give 0), but never let a non-finite value through: "nan",
+    // "inf" or an overflowing exponent leave the parameter as it is.
+    const double typed = offsetValue.getText().getDoubleValue();
+    const int s = displayedSection();
+
+    // Whatever was typed, the label shows the section's value afterwards: the
+    // refresh rewrites it only when the value moves, and a refused or clamped
+    // entry would otherwise stay on screen.
+    const juce::ScopeGuard showValue { [this, s] { offsetValue.setText (fmtSigned (proc.getSectionOffset (s)), juce::dontSendNotification); } };
+
+    if (! std::isfinite (typed) || proc.sections[(size_t) s].locked.load())
+        return;
+
+    auto* param = proc.parameters.getParameter (QuorvaneProcessor::offsetParameterId (s));
+    if (param == nullptr)
+        return;
+
+    const float v = (float) juce::jlimit (-12.0, 12.0, typed);
+    param->beginChangeGesture();
+    param->setValueNotifyingHost (param->convertTo0to1 (v));
+    param->endChangeGesture();
+}
+
+void QuorvaneEditor::handleSectionTrim (float start, float end)
+{
+    const int r = displayedSection();
+    auto& section = proc.sections[(size_t) r];
+
+    if (! section.locked.load() && section.frozen.load())
+    {
+        std::unique_lock<std::mutex> lock (proc.analysisMutex);
+        const auto n = std::min (section.selfHistory.size(), section.partnerHistory.size());
+        if (n > 0)
+        {
+            const auto trim = qvn::historyChart::draggedTrim (start, end, n);
+            const float lo = trim.getStart(), hi = trim.getEnd();
+
+            if (std::abs (section.trimStart.load() - lo) >= 0.0001f || std::abs (section.trimEnd.load() - hi) >= 0.0001f)
+            {
+                // The undo snapshot takes the same (non-recursive) mutex.
+                lock.unlock();
+                proc.pushUndoSnapshot();
+                lock.lock();
+                section.trimStart.store (lo);
+                section.trimEnd.store (hi);
+                if (proc.recomputeSectionFromTrim (r))
+                    proc.historyRevision[(size_t) r].store (proc.revisionCounter.fetch_add (1) + 1);
+            }
+        }
+    }
+
+    // Also for a locked section or one without a result: the handles go back
+    // to what the processor holds.
+    const auto snap = proc.getLearnHistorySnapshot (r);
+    if (snap.valid)
+        qvn::historyChart::syncTrim (sectionChart, snap);
+}
+
+void QuorvaneEditor::initInstHandlers()
+{
+    setInstTargetButton.onClick = [this]
+    {
+        proc.instTargetUiOpen.store (true);
+        updateRoleVisibility();
+    };
+    backToInstStatusButton.onClick = [this]
+    {
+        proc.instTargetUiOpen.store (false);
+        updateRoleVisibility();
+    };
+
+    instMeasureButton.onClick = [this] { clickInstMeasureButton(); };
+
+    instOffsetSlider.onDragStart = [this]
+    {
+        const auto now = juce::Time::getMillisecondCounter();
+        if (proc.instOffsetDragActive)
+            return;
+        proc.instOffsetDragActive = true;
+        proc.instOffsetUndoTimeMs = now;
+        proc.pushUndoSnapshot();
+    };
+    instOffsetSlider.onDragEnd = [this]
+    {
+        proc.instOffsetDragActive = false;
+        proc.instOffsetUndoTimeMs = juce::Time::getMillisecondCounter();
+    };
+
+    // Only what a level can be written with gets into the two values.
+    const auto restrictEditor = [] (juce::Label& label, int maxLength)
+    {
+        if (auto* editor = label.getCurrentTextEditor())
+        {
+            styleInlineValueEditor (label, *editor);
+            editor->setInputRestrictions (maxLength, "0123456789.+-");
+        }
+    };
+    targetLufsValue.onEditorShow = [this, restrictEditor] { restrictEditor (targetLufsValue, 7); };
+    targetLufsValue.onTextChange = [this] { commitTargetLufsText(); };
+    instOffsetValue.onEditorShow = [this, restrictEditor] { restrictEditor (instOffsetValue, 6); };
+    instOffsetValue.onTextChange = [this] { commitInstOffsetText(); };
+
+    instChart.onTrimChanged = [this] (float start, float end) { instTrimChanged (start, end); };
+}
+
+void QuorvaneEditor::clickInstMeasureButton()
+{
+    // Every press is one undo step, taken before its change.
+    if (proc.instMeasuring.load() || proc.armedInstStart.load())
+    {
+        proc.pushUndoSnapshot();
+        proc.armedInstStart.store (false);
+
+        // The end of playback may stop the run on the audio thread at the same
+        // moment: whichever clears instMeasuring first makes the one stop.
+        if (proc.instMeasuring.load())
+        {
+            if (proc.instMeasuring.exchange (false))
+                proc.stopInstMeasurement();
+            proc.instFinalizeWaitTicks = 0;
+        }
+        return;
+    }
+
+    proc.pushUndoSnapshot();
+
+    if (proc.linkMeasurementToTransport.load() && proc.playHeadSeen.load() && ! proc.hostPlaying.load())
+    {
+        proc.armedInstStart.store (true);
+        return;
+    }
+
+    proc.startInstMeasurement();
+}
+
+void QuorvaneEditor::commitTargetLufsText()
+{
+    const auto v = typedNumber (targetLufsValue.getText());
+
+    if (! v.has_value())
+        return;
+
+    auto* param = proc.parameters.getParameter (ids::targetLufs);
+
+    if (param == nullptr)
+        return;
+
+    param->setValueNotifyingHost (param->convertTo0to1 (juce::jlimit (-36.0f, -6.0f, *v)));
+}
+
+void QuorvaneEditor::commitInstOffsetText()
+{
+    const auto v = typedNumber (instOffsetValue.getText());
+
+    if (! v.has_value())
+        return;
+
+    auto* param = proc.parameters.getParameter (ids::instOffset);
+
+    if (param == nullptr)
+        return;
+
+    param->beginChangeGesture();
+    param->setValueNotifyingHost (param->convertTo0to1 (juce::jlimit (-6.0f, 6.0f, *v)));
+    param->endChangeGesture();
+}
+
+void QuorvaneEditor::instTrimChanged (float start, float end)
+{
+    if (proc.instFrozen.load())
+    {
+        std::unique_lock<std::mutex> lock (proc.analysisMutex);
+        const auto n = proc.instHistory.size();
+
+        if (n > 0)
+        {
+            auto trim = qvn::historyChart::draggedTrim (start, end, n);
+
+            if (std::abs (proc.instTrimStart.load() - trim.getStart()) >= 0.0001f
+                || std::abs (proc.instTrimEnd.load() - trim.getEnd()) >= 0.0001f)
+            {
+                // Taking the undo snapshot locks the same mutex.
+                lock.unlock();
+                proc.pushUndoSnapshot();
+                lock.lock();
+
+                proc.instTrimStart.store (trim.getStart());
+                proc.instTrimEnd.store (trim.getEnd());
+
+                // The history may have been replaced while the lock was open.
+                const auto& history = proc.instHistory;
+
+                if (! history.empty())
+                {
+                    trim = qvn::historyChart::draggedTrim (trim.getStart(), trim.getEnd(), history.size());
+                    proc.instTrimStart.store (trim.getStart());
+                    proc.instTrimEnd.store (trim.getEnd());
+                    const auto level = LoudnessMeter::computeLUFSFromRange (history, trim.getStart(), trim.getEnd());
+                    proc.instMeasuredLufs.store (level);
+
+                    if (level > -119.5f)
+                    {
+                        auto* raw = proc.parameters.getRawParameterValue (ids::targetLufs);
+                        const float target = raw != nullptr ? raw->load() : -18.0f;
+                        proc.instMatchGain.store (juce::jlimit (-24.0f, 24.0f, target - level));
+                    }
+
+                    proc.historyRevision[(std::size_t) QuorvaneProcessor::numSectionSlots].store (
+                        proc.revisionCounter.fetch_add (1) + 1);
+                }
+            }
+        }
+    }
+
+    // The handles go where the processor now keeps the range: a drag that
+    // changed nothing springs back.
+    qvn::historyChart::syncTrim (instChart, proc.getInstLearnHistorySnapshot());
 }

@@ -74,7 +74,7 @@ void QuorvaneEditor::timerCallback()
         if (conflict != 0 || instView == 0)
             return;
 
-        // The INST Learn History chart is refreshed here.
+        refreshInstChart();
         refreshInstView();
 
         refreshInstMeters();
@@ -824,9 +824,9 @@ void QuorvaneEditor::refreshInstView()
     // The value and unit rectangles of the measuring and finished states come
     // from the layout.
     const bool measuring = proc.instMeasuring.load();
-    if (measuring != wasInstMeasuring)
+    if (measuring != instLayoutMeasuring)
     {
-        wasInstMeasuring = measuring;
+        instLayoutMeasuring = measuring;
         resized();
     }
 
@@ -919,4 +919,293 @@ void QuorvaneEditor::refreshInstButton()
     }
     if (instMeasureButton.getButtonText() != text)
         instMeasureButton.setButtonText (text);
+}
+
+//==============================================================================
+// Learn History charts.
+
+namespace
+{
+void takeLength (LearnHistoryChart& chart, float seconds)
+{
+    if (std::abs (chart.lengthSeconds - seconds) > 0.05f)
+    {
+        chart.lengthSeconds = seconds;
+        chart.repaint();
+    }
+}
+
+void takeTrim (LearnHistoryChart& chart, juce::Range<float> r, bool finalised)
+{
+    if (r.getStart() == chart.trimStart && r.getEnd() == chart.trimEnd && finalised == chart.trimEditable)
+        return;
+    chart.trimStart = r.getStart();
+    chart.trimEnd = r.getEnd();
+    chart.trimEditable = finalised;
+    chart.repaint();
+}
+} // namespace
+
+namespace qvn::historyChart
+{
+juce::Range<float> shownTrim (float start, float end, std::size_t points)
+{
+    const float lo = juce::jlimit (0.0f, 1.0f, std::min (start, end));
+    const float hi = juce::jlimit (0.0f, 1.0f, std::max (start, end));
+    const float span = points > 0 ? 1.0f / (float) points : 1.0f;
+    if (lo + span > 1.0f)
+        return { std::max (0.0f, 1.0f - span), 1.0f };
+    return { lo, std::max (hi, lo + span) };
+}
+
+juce::Range<float> draggedTrim (float start, float end, std::size_t blocks)
+{
+    const auto clamp01 = [] (float v) { return std::isfinite (v) ? juce::jlimit (0.0f, 1.0f, v) : 0.0f; };
+    start = clamp01 (start);
+    end = clamp01 (end);
+    float lo = std::min (start, end), hi = std::max (start, end);
+    const float g = 1.0f / (float) std::max<std::size_t> (blocks, 1);
+    if (hi - lo < g)
+        hi = std::min (lo + g, 1.0f);
+    if (hi - lo < g)
+        lo = std::max (hi - g, 0.0f);
+    return { lo, hi };
+}
+
+std::size_t points (const LearnHistoryChart& chart)
+{
+    return std::max (chart.historyData.selfSeries.size(), chart.historyData.partnerSeries.size());
+}
+
+void clear (LearnHistoryChart& chart)
+{
+    // clear() keeps the capacity, so a new measurement's live points do not
+    // reallocate on every tick.
+    chart.historyData.selfSeries.clear();
+    chart.historyData.partnerSeries.clear();
+    chart.historyData.belowGate.clear();
+    chart.trimStart = 0.0f;
+    chart.trimEnd = 1.0f;
+    chart.trimEditable = false;
+    chart.repaint();
+}
+
+void hideGainCurve (LearnHistoryChart& chart)
+{
+    if (chart.showGainCurve)
+    {
+        chart.showGainCurve = false;
+        chart.totalGainDb = 0.0f;
+        chart.repaint();
+    }
+}
+
+void syncTrim (LearnHistoryChart& chart, const QuorvaneProcessor::LearnHistorySnapshot& snapshot)
+{
+    takeLength (chart, snapshot.lengthSeconds);
+    takeTrim (chart, shownTrim (snapshot.trimStart, snapshot.trimEnd, points (chart)), snapshot.finalised);
+}
+} // namespace qvn::historyChart
+
+void applyHistorySnapshot (LearnHistoryChart& chart, const QuorvaneProcessor::LearnHistorySnapshot& snapshot)
+{
+    chart.historyData.selfSeries = snapshot.selfSeries;
+    chart.historyData.partnerSeries = snapshot.partnerSeries;
+    chart.historyData.belowGate = snapshot.belowGate;
+    chart.repaint();
+
+    takeLength (chart, snapshot.lengthSeconds);
+    const auto n = std::max (snapshot.selfSeries.size(), snapshot.partnerSeries.size());
+    takeTrim (chart, qvn::historyChart::shownTrim (snapshot.trimStart, snapshot.trimEnd, n), snapshot.finalised);
+}
+
+void QuorvaneEditor::refreshSectionChart()
+{
+    auto& chart = sectionChart;
+
+    if (currentRole() != 2)
+    {
+        chartSection = -1;
+        sectionChartWasMeasuring = false;
+        sectionChartKey.valid = false;
+        qvn::historyChart::hideGainCurve (chart);
+        return;
+    }
+
+    const int s = juce::jlimit (0, 15, shownSection);
+    if (s != chartSection)
+    {
+        chartSection = s;
+        sectionChartWasMeasuring = false;
+        sectionChartKey.valid = false;
+        qvn::historyChart::clear (chart);
+    }
+
+    const bool measuring = proc.measuringSectionIndex() >= 0;
+    if (measuring)
+    {
+        if (! sectionChartWasMeasuring)
+        {
+            qvn::historyChart::clear (chart);
+            // About a minute of ticks ahead, so that a running measurement
+            // grows the series without reallocating every few ticks.
+            for (auto* series : { &chart.historyData.selfSeries, &chart.historyData.partnerSeries })
+                series->reserve (1200);
+            chart.historyData.belowGate.reserve (1200);
+        }
+
+        const bool rms = juce::jlimit (0, 2, proc.measMode.load()) > 0;
+        const float after = rms ? proc.meterVocalRmsPostGain.load() : proc.meterVocalMomentaryPostGain.load();
+        const float inst = rms ? proc.meterInstRms.load() : proc.meterInstMomentary.load();
+        const float before = rms ? proc.meterVocalRms.load() : proc.meterVocalMomentary.load();
+        chart.push (after, inst, before < -70.0f);
+        qvn::historyChart::hideGainCurve (chart);
+        sectionChartWasMeasuring = true;
+        return;
+    }
+
+    const auto& section = proc.sections[(size_t) chartSection];
+    if (chart.dragMode == 0)
+    {
+        SectionChartKey key;
+        key.valid = true;
+        key.section = chartSection;
+        key.revision = proc.historyRevision[(size_t) chartSection].load();
+        key.mode = juce::jlimit (0, 2, proc.measMode.load());
+        key.rmsTime = proc.rmsTimeSec.load();
+        key.settingsGeneration = proc.customSettingsGeneration.load();
+        key.locked = section.locked.load();
+
+        const auto& old = sectionChartKey;
+        const bool same = old.valid && old.section == key.section && old.revision == key.revision && old.mode == key.mode
+                          && std::abs (old.rmsTime - key.rmsTime) <= 0.001f
+                          && old.settingsGeneration == key.settingsGeneration && old.locked == key.locked;
+
+        if (! same || sectionChartWasMeasuring)
+        {
+            const auto snap = proc.getLearnHistorySnapshot (chartSection);
+            if (snap.valid)
+            {
+                applyHistorySnapshot (chart, snap);
+                sectionChartKey = key;
+            }
+            else if (sectionChartWasMeasuring)
+            {
+                // Just stopped and not stored yet: the live points stay and
+                // the next tick tries again.
+                sectionChartKey.valid = false;
+            }
+            else
+            {
+                qvn::historyChart::clear (chart);
+                sectionChartKey = key;
+            }
+        }
+    }
+
+    if (section.frozen.load() && qvn::historyChart::points (chart) > 0)
+    {
+        const float self = section.selfLufs.load(), partner = section.partnerLufs.load();
+        const float offset = section.locked.load() ? proc.storedOffsets[(size_t) chartSection].load()
+                                                   : proc.getSectionOffset (chartSection);
+        const float gain = self <= -119.5f || partner <= -119.5f ? 0.0f : offset + partner - self;
+        if (! chart.showGainCurve || std::abs (chart.totalGainDb - gain) > 0.01f)
+        {
+            chart.totalGainDb = gain;
+            chart.showGainCurve = true;
+            chart.repaint();
+        }
+    }
+    else
+    {
+        qvn::historyChart::hideGainCurve (chart);
+    }
+
+    sectionChartWasMeasuring = false;
+}
+
+void QuorvaneEditor::refreshInstChart()
+{
+    const auto revisionNow = [this]
+    {
+        return proc.historyRevision[(std::size_t) QuorvaneProcessor::numSectionSlots].load();
+    };
+    bool showCurve = false;
+
+    if (proc.instMeasuring.load())
+    {
+        if (! wasInstMeasuring)
+        {
+            qvn::historyChart::clear (instChart);
+            if (std::abs (instChart.lengthSeconds) > 0.05f)
+            {
+                instChart.lengthSeconds = 0.0f;
+                instChart.repaint();
+            }
+            instChartValid = false;
+        }
+
+        const float live = proc.instLiveMomentary.load();
+        instChart.push (live, 0.0f, live < -70.0f);
+        wasInstMeasuring = true;
+    }
+    else
+    {
+        if (wasInstMeasuring)
+        {
+            // The run has just stopped: its result replaces the live points
+            // once the processor has stored it, even under a dragged handle.
+            const auto revision = revisionNow();
+            const auto snapshot = proc.getInstLearnHistorySnapshot();
+
+            if (snapshot.valid)
+            {
+                applyHistorySnapshot (instChart, snapshot);
+                instChartRevision = revision;
+                instChartValid = true;
+            }
+            else
+            {
+                instChartValid = false;
+            }
+        }
+        else if (instChart.dragMode == 0 && (! instChartValid || revisionNow() != instChartRevision))
+        {
+            const auto revision = revisionNow();
+            const auto snapshot = proc.getInstLearnHistorySnapshot();
+
+            if (snapshot.valid)
+                applyHistorySnapshot (instChart, snapshot);
+            else if (qvn::historyChart::points (instChart) > 0)
+                qvn::historyChart::clear (instChart);
+
+            instChartRevision = revision;
+            instChartValid = true;
+        }
+
+        wasInstMeasuring = false;
+        showCurve = proc.instFrozen.load() && qvn::historyChart::points (instChart) > 0;
+    }
+
+    auto paramValue = [this] (const char* id, float fallback)
+    {
+        auto* raw = proc.parameters.getRawParameterValue (id);
+        return raw != nullptr ? raw->load() : fallback;
+    };
+
+    const float offset = proc.instMatchGain.load() + paramValue (ids::instOffset, 0.0f);
+    if (instChart.showGainCurve != showCurve || (showCurve && std::abs (instChart.totalGainDb - offset) > 0.01f))
+    {
+        instChart.totalGainDb = offset;
+        instChart.showGainCurve = showCurve;
+        instChart.repaint();
+    }
+
+    const float target = paramValue (ids::targetLufs, -18.0f);
+    if (! instChart.showTargetLine || std::abs (instChart.targetLineLufs - target) > 0.01f)
+    {
+        instChart.targetLineLufs = target;
+        instChart.showTargetLine = true;
+        instChart.repaint();
+    }
 }

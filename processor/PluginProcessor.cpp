@@ -571,19 +571,7 @@ void QuorvaneProcessor::handleAsyncUpdate()
     }
 
     if (deferredInstStart.exchange (false))
-    {
-        instFrozen.store (false);
-
-        {
-            const std::lock_guard<std::mutex> lock (analysisMutex);
-            instAnalysisSeconds.store (0.0f);
-            instHistory.clear();
-            renewHistoryRevision (numSectionSlots);
-        }
-
-        instStartCounter.fetch_add (1);
-        instMeasuring.store (true);
-    }
+        startInstMeasurement();
 
     handleOffsetEdits();
 }

@@ -301,6 +301,12 @@ public:
         the stop ends, then moves the stop counter. Any thread. */
     void stopInstMeasurement() noexcept;
 
+    /** Starts an INST measurement at once: drops the earlier result (with its
+        level and Match Gain) and its history, moves the start counter and sets
+        instMeasuring. Message thread (the editor, or the asynchronous update
+        after playback began). */
+    void startInstMeasurement();
+
     /** Clears a section's stored analysis under analysisMutex. */
     void resetSectionAnalysis (int section, bool resetTrim);
 

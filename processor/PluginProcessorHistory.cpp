@@ -395,3 +395,25 @@ void QuorvaneProcessor::stopInstMeasurement() noexcept
     instStopEndsStart.store (instStartCounter.load());
     instStopCounter.fetch_add (1);
 }
+
+void QuorvaneProcessor::startInstMeasurement()
+{
+    instFrozen.store (false);
+
+    {
+        const std::lock_guard<std::mutex> lock (analysisMutex);
+        instAnalysisSeconds.store (0.0f);
+        instHistory.clear();
+        renewHistoryRevision (numSectionSlots);
+    }
+
+    instStartCounter.fetch_add (1);
+    instMeasuring.store (true);
+
+    // The level and the Match Gain belong to the result just dropped; left in
+    // place they would come back as the gain of a run that ends without a
+    // result. Cleared after instMeasuring is set, so no block in between
+    // applies a gain of neither the old nor the new state.
+    instMeasuredLufs.store (-120.0f);
+    instMatchGain.store (0.0f);
+}

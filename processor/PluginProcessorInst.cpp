@@ -54,4 +54,10 @@ void QuorvaneProcessor::startInstRun (int start)
     instMeter.reset(); // no filter state left over from an earlier run
     instMeterActive = true;
     instAnalysisSeconds.store (0.0f);
+
+    // The gain stage of this thread writes the Match Gain back every block;
+    // dropping the earlier result here, on the same thread, means no block
+    // can restore it after the start cleared it.
+    instMeasuredLufs.store (-120.0f);
+    instMatchGain.store (0.0f);
 }

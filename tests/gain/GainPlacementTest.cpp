@@ -297,6 +297,49 @@ TEST_F (Gain, InstGainOnlyWhileTheTargetViewIsOpenAndNoInstMeasurementRuns)
     EXPECT_FLOAT_EQ (rig.p.instMatchGain.load(), 2.5f);
 }
 
+TEST_F (Gain, AnInstStartDropsTheMatchGainOfTheResultItReplaces)
+{
+    // A start clears the INST result; a run that then ends without one (here
+    // stopped before any block saw it) must not bring the replaced result's
+    // Match Gain back onto the instrumental, by either way of starting.
+    for (const bool armed : { false, true })
+    {
+        SCOPED_TRACE (armed ? "armed start, made when playback begins" : "start at once");
+        DcRig rig (1);
+        rig.p.instMeasuredLufs = -20.5f;
+        rig.p.instFrozen = true;
+        rig.p.instTargetUiOpen = true;
+        rig.blocks (2);
+        const auto g = dbToGain (2.5f);
+        ASSERT_TRUE (hasGainProfile (rig.block(), g, g, 0, 0));
+
+        if (armed)
+        {
+            rig.p.linkMeasurementToTransport = true;
+            rig.head.playing = false;
+            rig.blocks (1);
+            rig.p.armedInstStart = true;
+            rig.head.playing = true;
+            EXPECT_TRUE (hasGainProfile (rig.block(), g, g, 0, 0));
+            rig.p.handleUpdateNowIfNeeded();
+            ASSERT_TRUE (rig.p.instMeasuring.load());
+        }
+        else
+        {
+            rig.p.startInstMeasurement();
+        }
+
+        if (rig.p.instMeasuring.exchange (false))
+            rig.p.stopInstMeasurement();
+
+        EXPECT_TRUE (hasGainProfile (rig.block(), g, 1.0f, 0, 144));
+        EXPECT_TRUE (hasGainProfile (rig.block(), 1.0f, 1.0f, 0, 0));
+        EXPECT_FALSE (rig.p.instFrozen.load());
+        EXPECT_FLOAT_EQ (rig.p.instMatchGain.load(), 0.0f);
+        EXPECT_LE (rig.p.instMeasuredLufs.load(), -119.5f);
+    }
+}
+
 TEST_F (Gain, PrepareToPlayStartsTheInstGainWhereTheViewStatePutsIt)
 {
     // Match Gain +18 dB (INST -36 LUFS against Target -18): a reactivation,
