@@ -3,233 +3,7 @@
 // against a real processor whose audio is checked sample by sample and whose
 // levels are checked against libebur128.
 
-#include "EditorTestSupport.h"
-
-#include <ebur128.h>
-
-#include <atomic>
-#include <chrono>
-#include <cmath>
-#include <functional>
-#include <map>
-#include <thread>
-
-namespace juce { bool dispatchNextMessageOnSystemQueue (bool returnIfNoPendingMessages); }
-
-using namespace qvn::test;
-
-namespace
-{
-/** Delivers what the widgets posted (the text editor reports Return that way). */
-void pump()
-{
-    for (int i = 0; i < 1000; ++i)
-        if (! juce::dispatchNextMessageOnSystemQueue (true))
-            break;
-}
-
-constexpr double rate = 48000.0;
-constexpr int blockSize = 480;
-const juce::String dash = juce::String::fromUTF8 ("\xe2\x80\x94");
-
-juce::MouseEvent mouseEvent (juce::Component& c, juce::Point<float> pos, juce::ModifierKeys mods, int clicks = 1)
-{
-    auto source = juce::Desktop::getInstance().getMainMouseSource();
-    return juce::MouseEvent (source, pos, mods, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f, &c, &c, juce::Time::getCurrentTime(), pos,
-                             juce::Time::getCurrentTime(), clicks, false);
-}
-
-void click (juce::Component& c)
-{
-    const auto centre = c.getLocalBounds().getCentre().toFloat();
-    c.mouseDown (mouseEvent (c, centre, juce::ModifierKeys::leftButtonModifier));
-    c.mouseUp (mouseEvent (c, centre, juce::ModifierKeys::leftButtonModifier));
-}
-
-/** A press at one x of the chart's plot, a drag to another and the release. */
-void dragChart (LearnHistoryChart& chart, float fromFraction, float toFraction)
-{
-    const float plotW = (float) chart.getWidth() - 32.0f;
-    const float y = (float) chart.getHeight() * 0.6f;
-    const juce::Point<float> from (16.0f + plotW * fromFraction, y), to (16.0f + plotW * toFraction, y);
-    const auto mods = juce::ModifierKeys::leftButtonModifier;
-    chart.mouseDown (mouseEvent (chart, from, mods));
-    chart.mouseDrag (mouseEvent (chart, { (from.x + to.x) * 0.5f, y }, mods));
-    chart.mouseDrag (mouseEvent (chart, to, mods));
-    chart.mouseUp (mouseEvent (chart, to, mods));
-}
-
-/** Double-click on a value, type the keys one by one, press Return. */
-void typeInto (juce::Label& label, const juce::String& keys)
-{
-    const auto centre = label.getLocalBounds().getCentre().toFloat();
-    static_cast<juce::Component&> (label).mouseDoubleClick (mouseEvent (label, centre, juce::ModifierKeys::leftButtonModifier, 2));
-    auto* editor = label.getCurrentTextEditor();
-    ASSERT_NE (editor, nullptr) << "a double-click opens the inline editor";
-    editor->selectAll();
-    for (auto ch : keys)
-        editor->keyPressed (juce::KeyPress (ch, juce::ModifierKeys(), ch));
-    editor->keyPressed (juce::KeyPress (juce::KeyPress::returnKey));
-    pump();
-}
-
-float dbToGain (float db) { return std::pow (10.0f, db / 20.0f); }
-
-struct PlayHead : juce::AudioPlayHead
-{
-    juce::Optional<PositionInfo> getPosition() const override
-    {
-        if (! known.load())
-            return {};
-        PositionInfo info;
-        info.setIsPlaying (playing.load());
-        info.setTimeInSamples (position.load());
-        return info;
-    }
-    std::atomic<bool> known { false }, playing { false };
-    std::atomic<std::int64_t> position { 0 };
-};
-
-/** Runs the Inst processor block by block on the calling thread with a 997 Hz
-    sine, keeps the last block's input and output, and feeds libebur128 with
-    the input while it records. */
-class InstAudio
-{
-public:
-    explicit InstAudio (QuorvaneProcessor& processor) : p (processor)
-    {
-        p.setPlayConfigDetails (2, 2, rate, blockSize);
-        p.setPlayHead (&head);
-        p.prepareToPlay (rate, blockSize);
-    }
-
-    ~InstAudio()
-    {
-        p.setPlayHead (nullptr);
-        if (reference != nullptr)
-            ebur128_destroy (&reference);
-    }
-
-    void run (int blocks, float levelDb)
-    {
-        const float a = dbToGain (levelDb);
-        juce::AudioBuffer<float> buffer (2, blockSize);
-        juce::MidiBuffer midi;
-
-        for (int b = 0; b < blocks; ++b)
-        {
-            for (int i = 0; i < blockSize; ++i)
-            {
-                const float s = a * (float) std::sin (phase);
-                phase += 2.0 * juce::MathConstants<double>::pi * 997.0 / rate;
-                buffer.setSample (0, i, s);
-                buffer.setSample (1, i, s);
-            }
-            in.assign (buffer.getReadPointer (0), buffer.getReadPointer (0) + blockSize);
-            if (reference != nullptr)
-            {
-                std::vector<float> interleaved ((size_t) blockSize * 2);
-                for (int i = 0; i < blockSize; ++i)
-                    interleaved[(size_t) i * 2] = interleaved[(size_t) i * 2 + 1] = in[(size_t) i];
-                ebur128_add_frames_float (reference, interleaved.data(), (size_t) blockSize);
-            }
-            head.position = head.position.load() + blockSize;
-            p.processBlock (buffer, midi);
-            out.assign (buffer.getReadPointer (0), buffer.getReadPointer (0) + blockSize);
-        }
-    }
-
-    void startReference()
-    {
-        if (reference != nullptr)
-            ebur128_destroy (&reference);
-        reference = ebur128_init (2, (unsigned long) rate, EBUR128_MODE_I);
-    }
-
-    double referenceLoudness()
-    {
-        double lufs = -HUGE_VAL;
-        ebur128_loudness_global (reference, &lufs);
-        ebur128_destroy (&reference);
-        reference = nullptr;
-        return lufs;
-    }
-
-    /** Largest deviation of the last block's output/input ratio from g over
-        samples [from, to), on samples where the input is not near zero. */
-    float deviation (float g, int from = 0, int to = blockSize) const
-    {
-        float worst = 0.0f;
-        const float peak = *std::max_element (in.begin(), in.end());
-        for (int i = from; i < to; ++i)
-            if (std::abs (in[(size_t) i]) > 0.2f * peak)
-                worst = std::max (worst, std::abs (out[(size_t) i] / in[(size_t) i] - g));
-        return worst;
-    }
-
-    QuorvaneProcessor& p;
-    PlayHead head;
-    std::vector<float> in, out;
-
-private:
-    double phase = 0.0;
-    ebur128_state* reference = nullptr;
-};
-
-/** libebur128's integrated loudness of a steady 997 Hz sine in both channels. */
-double sineLoudness (float levelDb, double seconds)
-{
-    auto* st = ebur128_init (2, (unsigned long) rate, EBUR128_MODE_I);
-    const float a = dbToGain (levelDb);
-    const auto n = (size_t) (seconds * rate);
-    std::vector<float> interleaved (n * 2);
-    for (size_t i = 0; i < n; ++i)
-        interleaved[i * 2] = interleaved[i * 2 + 1] = a * (float) std::sin (2.0 * juce::MathConstants<double>::pi * 997.0 * (double) i / rate);
-    ebur128_add_frames_float (st, interleaved.data(), n);
-    double lufs = -HUGE_VAL;
-    ebur128_loudness_global (st, &lufs);
-    ebur128_destroy (&st);
-    return lufs;
-}
-
-float shownNumber (const juce::Label& l) { return l.getText().getFloatValue(); }
-
-class EditorInstView : public EditorFixture
-{
-protected:
-    QuorvaneEditor& openInst (QuorvaneProcessor*& out)
-    {
-        out = &addProcessor (1);
-        auto& e = open (*out);
-        e.timerCallback();
-        return e;
-    }
-
-    void tick (QuorvaneEditor& e, int n = 1)
-    {
-        for (int i = 0; i < n; ++i)
-            e.timerCallback();
-    }
-
-    /** One INST measurement through the button: 3 s loud, 2 s quiet. Returns
-        libebur128's loudness of exactly the blocks the run measured. */
-    double measureThroughButton (QuorvaneEditor& e, InstAudio& audio, float loud = -14.0f, float quiet = -26.0f)
-    {
-        click (e.instMeasureButton);
-        audio.startReference();
-        for (int i = 0; i < 50; ++i)
-        {
-            audio.run (10, i < 30 ? loud : quiet);
-            tick (e);
-        }
-        const auto reference = audio.referenceLoudness();
-        click (e.instMeasureButton);
-        audio.run (1, quiet);
-        tick (e);
-        return reference;
-    }
-};
-} // namespace
+#include "InstViewSupport.h"
 
 TEST_F (EditorInstView, MeasuredLevelMatchesLibebur128AndTheOpenViewAppliesItsGain)
 {
@@ -450,94 +224,6 @@ TEST_F (EditorInstView, MeasureButtonStatesCaptionsAndUndoSteps)
     }
 }
 
-TEST_F (EditorInstView, TypedTargetAndOffsetAreFilteredClampedOrIgnored)
-{
-    QuorvaneProcessor* pp = nullptr;
-    auto& e = openInst (pp);
-    auto& p = *pp;
-    click (e.setInstTargetButton);
-    tick (e);
-
-    struct Gestures : juce::AudioProcessorListener
-    {
-        void audioProcessorParameterChanged (juce::AudioProcessor*, int, float) override {}
-        void audioProcessorChanged (juce::AudioProcessor*, const ChangeDetails&) override {}
-        void audioProcessorParameterChangeGestureBegin (juce::AudioProcessor*, int i) override { ++begins[i]; }
-        void audioProcessorParameterChangeGestureEnd (juce::AudioProcessor*, int i) override { ++ends[i]; }
-        std::map<int, int> begins, ends;
-    } gestures;
-    p.addListener (&gestures);
-
-    struct Case
-    {
-        bool target;
-        const char* keys;
-        const char* editorText;   // what the inline editor kept of the keys
-        float expected;           // NAN: the parameter stays where it was
-    };
-    const Case cases[] = {
-        { true, "-40", "-40", -36.0f },
-        { true, "-3", "-3", -6.0f },
-        { true, "-20.5", "-20.5", -20.5f },
-        { true, "-2x1.5dB", "-21.5", -21.5f },
-        { true, "-12.34567", "-12.345", -12.345f },
-        { true, "-.-+", "-.-+", NAN },
-        { true, "abc", "", NAN },
-        { false, "7", "7", 6.0f },
-        { false, "-9", "-9", -6.0f },
-        { false, "+2.5", "+2.5", 2.5f },
-        { false, "-1.2345", "-1.234", -1.234f },
-        { false, "1,5", "15", 6.0f },
-        { false, "+.", "+.", NAN },
-    };
-
-    for (const auto& c : cases)
-    {
-        SCOPED_TRACE (juce::String (c.target ? "Target LUFS " : "Inst Offset ") + c.keys);
-        auto& label = c.target ? e.targetLufsValue : e.instOffsetValue;
-        const char* id = c.target ? ids::targetLufs : ids::instOffset;
-        auto* param = p.parameters.getParameter (id);
-        const int index = param->getParameterIndex();
-        const float before = p.parameters.getRawParameterValue (id)->load();
-        const auto gestureCount = gestures.begins[index];
-
-        const auto centre = label.getLocalBounds().getCentre().toFloat();
-        static_cast<juce::Component&> (label).mouseDoubleClick (mouseEvent (label, centre, juce::ModifierKeys::leftButtonModifier, 2));
-        auto* editor = label.getCurrentTextEditor();
-        ASSERT_NE (editor, nullptr);
-        EXPECT_EQ (editor->getFont().getHeight(), label.getFont().getHeight()) << "typed in the value's own font";
-        EXPECT_EQ (editor->getBottom(), label.getHeight());
-        editor->selectAll();
-        for (const char* k = c.keys; *k != 0; ++k)
-            editor->keyPressed (juce::KeyPress (*k, juce::ModifierKeys(), (juce::juce_wchar) *k));
-        EXPECT_EQ (editor->getText(), c.editorText);
-        editor->keyPressed (juce::KeyPress (juce::KeyPress::returnKey));
-        pump();
-        EXPECT_EQ (label.getCurrentTextEditor(), nullptr);
-
-        const float now = p.parameters.getRawParameterValue (id)->load();
-        if (std::isnan (c.expected))
-            EXPECT_EQ (now, before);
-        else
-            EXPECT_NEAR (now, c.expected, 0.051f);   // both parameters move in steps of 0.1
-        EXPECT_TRUE (std::isfinite (now));
-
-        const bool changed = ! std::isnan (c.expected);
-        EXPECT_EQ (gestures.begins[index] - gestureCount, (! c.target && changed) ? 1 : 0);
-        EXPECT_EQ (gestures.begins[index], gestures.ends[index]);
-        tick (e);
-    }
-
-    // The Match Gain follows a typed Target.
-    p.instMeasuredLufs = -21.0f;
-    p.instFrozen = true;
-    typeInto (e.targetLufsValue, "-15");
-    tick (e);
-    EXPECT_NEAR (p.instMatchGain.load(), 6.0f, 1.0e-4f);
-    EXPECT_EQ (e.instMatchValue.getText(), "+6.0");
-    p.removeListener (&gestures);
-}
-
 TEST_F (EditorInstView, SliderDragIsOneUndoStep)
 {
     QuorvaneProcessor* pp = nullptr;
@@ -578,13 +264,13 @@ TEST_F (EditorInstView, TrimDragRecomputesTheMatchGainAsOneUndoStep)
     size_t undo = p.undoStack.size();
 
     // Released where it was pressed: nothing changes, nothing is recorded.
-    dragChart (e.instChart, 0.0f, 0.0f);
+    dragTrim (e.instChart, 0.0f, 0.0f, 0.6f);
     EXPECT_EQ (p.undoStack.size(), undo);
     EXPECT_EQ (p.historyRevision[16].load(), fullRevision);
     EXPECT_FLOAT_EQ (p.instTrimStart.load(), 0.0f);
 
     // The start handle moved past the loud part: only the quiet 2 s count.
-    dragChart (e.instChart, 0.0f, 0.7f);
+    dragTrim (e.instChart, 0.0f, 0.7f, 0.6f);
     EXPECT_EQ (p.undoStack.size(), undo + 1);
     EXPECT_NEAR (p.instTrimStart.load(), 0.7f, 0.01f);
     const float trimmed = p.instMeasuredLufs.load();
@@ -600,7 +286,7 @@ TEST_F (EditorInstView, TrimDragRecomputesTheMatchGainAsOneUndoStep)
 
     // The end handle dragged onto the start: kept at one block.
     const auto blocks = p.instHistory.size();
-    dragChart (e.instChart, 1.0f, 0.0f);
+    dragTrim (e.instChart, 1.0f, 0.0f, 0.6f);
     EXPECT_NEAR (p.instTrimEnd.load() - p.instTrimStart.load(), 1.0f / (float) blocks, 1.0e-5f);
 
     // Undo restores the trimmed result and the whole range.
@@ -616,7 +302,7 @@ TEST_F (EditorInstView, TrimDragRecomputesTheMatchGainAsOneUndoStep)
     p.instFrozen = false;
     undo = p.undoStack.size();
     e.instChart.trimEditable = true;
-    dragChart (e.instChart, 0.0f, 0.5f);
+    dragTrim (e.instChart, 0.0f, 0.5f, 0.6f);
     EXPECT_EQ (p.undoStack.size(), undo);
     EXPECT_FLOAT_EQ (e.instChart.trimStart, 0.0f);
     EXPECT_FALSE (e.instChart.trimEditable);

@@ -16,21 +16,6 @@ namespace
 const juce::String dash = juce::String::fromUTF8 ("\xe2\x80\x94");
 const juce::Colour light (0xffeaefe9), grey (0xff7e7f83), orange (0xffe0922f), teal (0xff7cf2c8);
 
-juce::MouseEvent mouseEvent (juce::Component& c, juce::Point<float> pos, juce::ModifierKeys mods)
-{
-    auto source = juce::Desktop::getInstance().getMainMouseSource();
-    return juce::MouseEvent (source, pos, mods, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f, &c, &c, juce::Time::getCurrentTime(), pos,
-                             juce::Time::getCurrentTime(), 1, false);
-}
-
-/** A press and release in the middle of a component, as the mouse sends them. */
-void click (juce::Component& c, juce::ModifierKeys mods = juce::ModifierKeys::leftButtonModifier)
-{
-    const auto centre = c.getLocalBounds().getCentre().toFloat();
-    c.mouseDown (mouseEvent (c, centre, mods));
-    c.mouseUp (mouseEvent (c, centre, mods));
-}
-
 void rightClick (juce::Component& c) { click (c, juce::ModifierKeys::rightButtonModifier); }
 
 /** A comma as decimal separator for the whole process while it lives. */

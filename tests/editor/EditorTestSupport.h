@@ -10,6 +10,13 @@
 #include <memory>
 #include <vector>
 
+namespace juce
+{
+// The platform's one-message dispatcher: widgets post some notifications
+// (a text editor's Return or focus loss) as messages.
+bool dispatchNextMessageOnSystemQueue (bool returnIfNoPendingMessages);
+} // namespace juce
+
 namespace qvn::test
 {
 /** The editor reads and writes the per-user settings file: the tests use one
@@ -29,6 +36,43 @@ inline void setParameter (QuorvaneProcessor& p, const juce::String& id, float va
     ASSERT_NE (param, nullptr) << id;
     param->setValueNotifyingHost (param->convertTo0to1 (value));
     p.handleUpdateNowIfNeeded();
+}
+
+/** A mouse event at a point of a component, as the mouse source sends it. */
+inline juce::MouseEvent mouseEvent (juce::Component& c, juce::Point<float> pos, juce::ModifierKeys mods, int clicks = 1)
+{
+    auto source = juce::Desktop::getInstance().getMainMouseSource();
+    return juce::MouseEvent (source, pos, mods, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f, &c, &c, juce::Time::getCurrentTime(), pos,
+                             juce::Time::getCurrentTime(), clicks, false);
+}
+
+/** A press and release in the middle of a component. */
+inline void click (juce::Component& c, juce::ModifierKeys mods = juce::ModifierKeys::leftButtonModifier)
+{
+    const auto centre = c.getLocalBounds().getCentre().toFloat();
+    c.mouseDown (mouseEvent (c, centre, mods));
+    c.mouseUp (mouseEvent (c, centre, mods));
+}
+
+/** Delivers what the widgets posted. */
+inline void pump()
+{
+    for (int i = 0; i < 1000; ++i)
+        if (! juce::dispatchNextMessageOnSystemQueue (true))
+            break;
+}
+
+/** A trim handle of a Learn History chart pressed at one fraction of the
+    plot, dragged to another and released. */
+inline void dragTrim (LearnHistoryChart& chart, float from, float to, float heightFraction = 0.5f)
+{
+    auto x = [&] (float f) { return 16.0f + (float) (chart.getWidth() - 32) * f; };
+    const float y = (float) chart.getHeight() * heightFraction;
+    const auto mods = juce::ModifierKeys (juce::ModifierKeys::leftButtonModifier);
+    chart.mouseDown (mouseEvent (chart, { x (from), y }, mods));
+    chart.mouseDrag (mouseEvent (chart, { x ((from + to) * 0.5f), y }, mods));
+    chart.mouseDrag (mouseEvent (chart, { x (to), y }, mods));
+    chart.mouseUp (mouseEvent (chart, { x (to), y }, mods));
 }
 
 /** Processors of one host session and the windows opened on them. */

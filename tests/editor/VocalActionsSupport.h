@@ -13,50 +13,10 @@
 #include <functional>
 #include <thread>
 
-namespace juce
-{
-// The platform's one-message dispatcher: the text editor posts its focus-loss
-// notification as a message.
-bool dispatchNextMessageOnSystemQueue (bool returnIfNoPendingMessages);
-} // namespace juce
-
 using namespace qvn::test;
 
 namespace
 {
-juce::MouseEvent mouseEvent (juce::Component& c, juce::Point<float> pos, juce::ModifierKeys mods, int clicks = 1)
-{
-    auto source = juce::Desktop::getInstance().getMainMouseSource();
-    return juce::MouseEvent (source, pos, mods, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f, &c, &c, juce::Time::getCurrentTime(), pos,
-                             juce::Time::getCurrentTime(), clicks, false);
-}
-
-void click (juce::Component& c)
-{
-    const auto centre = c.getLocalBounds().getCentre().toFloat();
-    c.mouseDown (mouseEvent (c, centre, juce::ModifierKeys::leftButtonModifier));
-    c.mouseUp (mouseEvent (c, centre, juce::ModifierKeys::leftButtonModifier));
-}
-
-void pump()
-{
-    for (int i = 0; i < 1000; ++i)
-        if (! juce::dispatchNextMessageOnSystemQueue (true))
-            break;
-}
-
-/** A trim handle dragged from one fraction of the plot to another and released. */
-void dragTrim (LearnHistoryChart& chart, float from, float to)
-{
-    auto x = [&] (float f) { return 16.0f + (float) (chart.getWidth() - 32) * f; };
-    const float y = (float) chart.getHeight() * 0.5f;
-    const auto mods = juce::ModifierKeys (juce::ModifierKeys::leftButtonModifier);
-    chart.mouseDown (mouseEvent (chart, { x (from), y }, mods));
-    chart.mouseDrag (mouseEvent (chart, { x ((from + to) * 0.5f), y }, mods));
-    chart.mouseDrag (mouseEvent (chart, { x (to), y }, mods));
-    chart.mouseUp (mouseEvent (chart, { x (to), y }, mods));
-}
-
 /** Types into the OFFSET value as the user does: double-click, text, then
     the keyboard focus leaves the editor. */
 void typeOffset (QuorvaneEditor& e, const juce::String& text)
