@@ -1,0 +1,406 @@
+// A hostile user's sessions with the Vocal view's MATCH button, trim and
+// cards, and with the Target LUFS view's typed values: vocals that start late
+// and have gaps of digital silence, odd block sizes and sample rates, a trim
+// kept over a second measurement, the state carried into a fresh instance, a
+// window reopened during a run. Levels come from libebur128 run on the same
+// samples; gains and trims are worked out by hand.
+
+#include "VocalActionsSupport.h"
+
+#include <optional>
+
+namespace
+{
+/** A 997 Hz stereo sine whose peak level changes in steps; a level at or
+    below -200 dBFS is digital silence. Its phase runs on with the sample
+    count, so the reference and the processors receive the same samples. */
+class SteppedSine
+{
+public:
+    SteppedSine (double rate, std::vector<std::pair<float, double>> steps) : sampleRate (rate), parts (std::move (steps)) {}
+
+    double totalSeconds() const
+    {
+        double t = 0.0;
+        for (const auto& p : parts)
+            t += p.second;
+        return t;
+    }
+
+    int64_t totalSamples() const { return (int64_t) std::llround (totalSeconds() * sampleRate); }
+
+    /** The next sample; past the last step the last level goes on. */
+    float next()
+    {
+        double end = 0.0;
+        float db = parts.back().first;
+        for (const auto& p : parts)
+        {
+            end += p.second;
+            if ((double) position < end * sampleRate - 0.5)
+            {
+                db = p.first;
+                break;
+            }
+        }
+        const double phase = 2.0 * juce::MathConstants<double>::pi * 997.0 * (double) position / sampleRate;
+        ++position;
+        return db <= -200.0f ? 0.0f : std::pow (10.0f, db / 20.0f) * (float) std::sin (phase);
+    }
+
+    double sampleRate;
+    std::vector<std::pair<float, double>> parts;
+    int64_t position = 0;
+};
+
+/** Integrated loudness that libebur128 gives for a whole stepped sine. */
+double ebur128Of (SteppedSine sine)
+{
+    sine.position = 0;
+    auto* st = ebur128_init (2, (unsigned long) sine.sampleRate, EBUR128_MODE_I);
+    std::vector<float> frames;
+    const auto total = sine.totalSamples();
+    for (int64_t done = 0; done < total;)
+    {
+        const auto n = (size_t) std::min<int64_t> (4096, total - done);
+        frames.resize (2 * n);
+        for (size_t i = 0; i < n; ++i)
+            frames[2 * i] = frames[2 * i + 1] = sine.next();
+        ebur128_add_frames_float (st, frames.data(), n);
+        done += (int64_t) n;
+    }
+    double out = -120.0;
+    ebur128_loudness_global (st, &out);
+    ebur128_destroy (&st);
+    return out;
+}
+
+/** Feeds samples of one source per processor in blocks of the given size on
+    the test's thread, for the given number of samples. */
+void feed (std::vector<std::pair<QuorvaneProcessor*, SteppedSine*>> procs, int blockSize, int64_t samples)
+{
+    juce::AudioBuffer<float> buffer (2, blockSize);
+    juce::MidiBuffer midi;
+    for (int64_t done = 0; done < samples; done += blockSize)
+    {
+        const int n = (int) std::min<int64_t> (blockSize, samples - done);
+        for (auto& [p, sine] : procs)
+        {
+            buffer.setSize (2, n, false, false, true);
+            for (int i = 0; i < n; ++i)
+            {
+                const float v = sine->next();
+                buffer.setSample (0, i, v);
+                buffer.setSample (1, i, v);
+            }
+            p->processBlock (buffer, midi);
+        }
+    }
+}
+
+float shownNumber (const juce::Label& l) { return l.getText().getFloatValue(); }
+
+class EditorMatchBreak : public EditorVocalActions
+{
+protected:
+    QuorvaneEditor& openPair (double rate, int block)
+    {
+        inst = &addProcessor (1);
+        vocal = &addProcessor (2);
+        for (auto* p : { inst, vocal })
+        {
+            p->setPlayConfigDetails (2, 2, rate, block);
+            p->prepareToPlay (rate, block);
+        }
+        auto& e = open (*vocal);
+        e.setSize (1092, 612);
+        e.timerCallback();
+        return e;
+    }
+
+    /** One MATCH run through the window: click, the given audio, click, then
+        loud audio that must not count, and the ticks that show the result. */
+    void matchRun (QuorvaneEditor& e, SteppedSine& vocalSig, SteppedSine& instSig, int block)
+    {
+        click (e.matchButton);
+        e.timerCallback();
+        feed ({ { inst, &instSig }, { vocal, &vocalSig } }, block, vocalSig.totalSamples());
+        click (e.matchButton);
+        SteppedSine loudV (vocalSig.sampleRate, { { -3.0f, 1.0 } }), loudI (vocalSig.sampleRate, { { -3.0f, 1.0 } });
+        feed ({ { inst, &loudI }, { vocal, &loudV } }, block, (int64_t) (0.3 * vocalSig.sampleRate));
+        for (int i = 0; i < 4; ++i)
+            e.timerCallback();
+    }
+};
+} // namespace
+
+TEST_F (EditorMatchBreak, LateAndGappedVocalAtOddBlockSizesAndRatesMeasuresWhatLibebur128Measures)
+{
+    struct Case
+    {
+        double rate;
+        int block;
+    };
+    const Case cases[] = { { 48000.0, 33 }, { 48000.0, 4097 }, { 44100.0, 1000 }, { 96000.0, 4097 }, { 44100.0, 1 } };
+
+    // Late start, a gap, a quieter phrase, a silent end.
+    const std::vector<std::pair<float, double>> vocalSteps = { { -300.0f, 1.3 }, { -20.0f, 2.0 }, { -300.0f, 0.75 },
+                                                               { -28.0f, 1.5 }, { -300.0f, 0.45 } };
+    const std::vector<std::pair<float, double>> instSteps = { { -18.0f, 6.0 } };
+
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE ("rate " + juce::String (c.rate) + ", block " + juce::String (c.block));
+        editors.clear();
+        processors.clear();
+        auto& e = openPair (c.rate, c.block);
+
+        SteppedSine lead (c.rate, { { -18.0f, 0.2 } });
+        SteppedSine lead2 = lead;
+        feed ({ { inst, &lead }, { vocal, &lead2 } }, c.block, lead.totalSamples());
+        e.timerCallback();
+
+        SteppedSine v (c.rate, vocalSteps), i (c.rate, instSteps);
+        matchRun (e, v, i, c.block);
+
+        const auto& sec = vocal->sections[0];
+        ASSERT_TRUE (sec.frozen.load());
+        const double vocalRef = ebur128Of (SteppedSine (c.rate, vocalSteps));
+        const double instRef = ebur128Of (SteppedSine (c.rate, { { -18.0f, 6.0 } }));
+        EXPECT_NEAR (sec.selfLufs.load(), vocalRef, 0.1);
+        EXPECT_NEAR (sec.partnerLufs.load(), instRef, 0.1);
+        EXPECT_NEAR (sec.gainDb.load(), instRef - vocalRef, 0.15);
+        EXPECT_NEAR (sec.seconds.load(), 6.0f, 0.15f) << "the whole run, silence included";
+
+        EXPECT_NEAR (shownNumber (e.vocalLufsValue), vocalRef, 0.16);
+        EXPECT_NEAR (shownNumber (e.instLufsValue), instRef, 0.16);
+        EXPECT_EQ (e.sectionChart.historyData.selfSeries.size(), sec.selfHistory.size());
+        EXPECT_NEAR ((double) sec.selfHistory.size(), 6.0 / 0.1 - 3.0, 1.5) << "one gating block per 100 ms";
+    }
+}
+
+TEST_F (EditorMatchBreak, TrimIsKeptOverASecondRunAndTravelsWithTheState)
+{
+    auto& e = openPair (48000.0, 480);
+    SteppedSine lead (48000.0, { { -18.0f, 0.2 } });
+    SteppedSine lead2 = lead;
+    feed ({ { inst, &lead }, { vocal, &lead2 } }, 480, lead.totalSamples());
+    e.timerCallback();
+
+    // A first, loud run, trimmed to its second half by the chart's handle.
+    SteppedSine v1 (48000.0, { { -10.0f, 4.0 } }), i1 (48000.0, { { -18.0f, 4.0 } });
+    matchRun (e, v1, i1, 480);
+    auto& sec = vocal->sections[0];
+    ASSERT_TRUE (sec.frozen.load());
+    dragTrim (e.sectionChart, 0.0f, 0.5f);
+    e.timerCallback();
+    ASSERT_NEAR (sec.trimStart.load(), 0.5f, 0.03f);
+
+    // A second run: -30 dBFS for 2 s then -20 dBFS for 4 s. Its second half
+    // (from 3 s) is all -20 dBFS, and the kept range applies to it.
+    SteppedSine v2 (48000.0, { { -30.0f, 2.0 }, { -20.0f, 4.0 } }), i2 (48000.0, { { -18.0f, 6.0 } });
+    matchRun (e, v2, i2, 480);
+    ASSERT_TRUE (sec.frozen.load());
+    const double keptRef = ebur128Of (SteppedSine (48000.0, { { -20.0f, 3.0 } }));
+    const double wholeRef = ebur128Of (SteppedSine (48000.0, { { -30.0f, 2.0 }, { -20.0f, 4.0 } }));
+    const double instRef = ebur128Of (SteppedSine (48000.0, { { -18.0f, 3.0 } }));
+    ASSERT_GT (std::abs (keptRef - wholeRef), 0.5) << "the case tells the two apart";
+    EXPECT_NEAR (sec.trimStart.load(), 0.5f, 0.03f);
+    EXPECT_NEAR (sec.selfLufs.load(), keptRef, 0.1);
+    EXPECT_NEAR (sec.partnerLufs.load(), instRef, 0.1);
+    EXPECT_NEAR (e.sectionChart.trimStart, sec.trimStart.load(), 1.0e-4f);
+    EXPECT_NEAR (shownNumber (e.vocalLufsValue), keptRef, 0.16);
+
+    // An Offset Gain, then the state into a fresh instance with its window.
+    setParameter (*vocal, "offset_A", -2.5f);
+    feed ({ { inst, &i2 }, { vocal, &v2 } }, 480, 480);
+    e.timerCallback();
+    juce::MemoryBlock state;
+    vocal->getStateInformation (state);
+
+    auto& fresh = addProcessor (2);
+    fresh.setPlayConfigDetails (2, 2, 48000.0, 480);
+    fresh.prepareToPlay (48000.0, 480);
+    fresh.setStateInformation (state.getData(), (int) state.getSize());
+    fresh.handleUpdateNowIfNeeded();
+    SteppedSine after (48000.0, { { -20.0f, 1.0 } });
+    feed ({ { &fresh, &after } }, 480, 480);
+    auto& e2 = open (fresh);
+    e2.setSize (1092, 612);
+    for (int i = 0; i < 3; ++i)
+    {
+        e.timerCallback();
+        e2.timerCallback();
+    }
+
+    const auto& sec2 = fresh.sections[0];
+    EXPECT_TRUE (sec2.frozen.load());
+    EXPECT_NEAR (sec2.gainDb.load(), sec.gainDb.load(), 0.01f);
+    EXPECT_NEAR (sec2.gainDb.load(), instRef - keptRef - 2.5, 0.15);
+    for (auto [a, b] : { std::pair<juce::Label*, juce::Label*> { &e.vocalLufsValue, &e2.vocalLufsValue },
+                         { &e.instLufsValue, &e2.instLufsValue }, { &e.matchValue, &e2.matchValue },
+                         { &e.offsetValue, &e2.offsetValue }, { &e.totalValue, &e2.totalValue } })
+        EXPECT_EQ (a->getText(), b->getText());
+    EXPECT_EQ (e2.offsetValue.getText(), "-2.5");
+    EXPECT_NEAR (e2.sectionChart.trimStart, e.sectionChart.trimStart, 1.0e-4f);
+    EXPECT_NEAR (e2.sectionChart.trimEnd, e.sectionChart.trimEnd, 1.0e-4f);
+    EXPECT_EQ (e2.sectionChart.historyData.selfSeries.size(), e.sectionChart.historyData.selfSeries.size());
+    EXPECT_TRUE (e2.sectionChart.trimEditable);
+    EXPECT_NEAR (e2.sectionChart.totalGainDb, e.sectionChart.totalGainDb, 0.01f);
+}
+
+TEST_F (EditorMatchBreak, StateSavedDuringARunAndAWindowReopenedDuringIt)
+{
+    auto& e = openPair (48000.0, 480);
+    SteppedSine lead (48000.0, { { -18.0f, 0.2 } });
+    SteppedSine lead2 = lead;
+    feed ({ { inst, &lead }, { vocal, &lead2 } }, 480, lead.totalSamples());
+    e.timerCallback();
+    const auto idleCaption = e.matchButton.getButtonText();
+
+    SteppedSine v (48000.0, { { -22.0f, 10.0 } }), i (48000.0, { { -18.0f, 10.0 } });
+    click (e.matchButton);
+    feed ({ { inst, &i }, { vocal, &v } }, 480, 48000 * 2);
+    e.timerCallback();
+    const auto runCaption = e.matchButton.getButtonText();
+    ASSERT_NE (runCaption, idleCaption);
+
+    // The window closed and opened again while the run goes on: the new
+    // window shows the run and follows it with live points.
+    editors.erase (editors.begin());
+    auto& e2 = open (*vocal);
+    e2.setSize (1092, 612);
+    e2.timerCallback();
+    EXPECT_EQ (e2.matchButton.getButtonText(), runCaption);
+    for (int k = 0; k < 20; ++k)
+    {
+        feed ({ { inst, &i }, { vocal, &v } }, 480, 4800);
+        e2.timerCallback();
+    }
+    EXPECT_GE (e2.sectionChart.historyData.selfSeries.size(), 20u);
+    EXPECT_FALSE (e2.sectionChart.trimEditable);
+
+    click (e2.matchButton);
+    feed ({ { inst, &i }, { vocal, &v } }, 480, 4800);
+    for (int k = 0; k < 4; ++k)
+        e2.timerCallback();
+    const auto& sec = vocal->sections[0];
+    ASSERT_TRUE (sec.frozen.load());
+    EXPECT_NEAR (sec.seconds.load(), 4.0f, 0.15f);
+    EXPECT_NEAR (sec.selfLufs.load(), ebur128Of (SteppedSine (48000.0, { { -22.0f, 4.0 } })), 0.1);
+    EXPECT_EQ (e2.matchButton.getButtonText(), idleCaption);
+    EXPECT_EQ (e2.sectionChart.historyData.selfSeries.size(), sec.selfHistory.size());
+    EXPECT_TRUE (e2.sectionChart.trimEditable);
+
+    // A second run, and the state saved in the middle of it.
+    click (e2.matchButton);
+    feed ({ { inst, &i }, { vocal, &v } }, 480, 48000);
+    e2.timerCallback();
+    ASSERT_EQ (e2.matchButton.getButtonText(), runCaption);
+    // It loads into a fresh instance as a section without a half result, and
+    // that instance is not measuring.
+    juce::MemoryBlock state;
+    vocal->getStateInformation (state);
+    {
+        auto& fresh = addProcessor (2);
+        fresh.setPlayConfigDetails (2, 2, 48000.0, 480);
+        fresh.prepareToPlay (48000.0, 480);
+        fresh.setStateInformation (state.getData(), (int) state.getSize());
+        fresh.handleUpdateNowIfNeeded();
+        auto& ef = open (fresh);
+        ef.setSize (1092, 612);
+        ef.timerCallback();
+        EXPECT_FALSE (fresh.ownSlot->ownSections[0].measuring.load());
+        EXPECT_EQ (ef.matchButton.getButtonText(), idleCaption);
+        EXPECT_FALSE (fresh.sections[0].frozen.load() && fresh.sections[0].selfLufs.load() > -119.5f)
+            << "no half-measured result from a state saved during a run";
+    }
+
+    // Loading a state cancels the runs of every linked instance and keeps
+    // none of their data: the window shows that at once, and no half result
+    // turns up later.
+    e2.timerCallback();
+    EXPECT_FALSE (vocal->ownSlot->ownSections[0].measuring.load());
+    EXPECT_EQ (e2.matchButton.getButtonText(), idleCaption);
+    feed ({ { inst, &i }, { vocal, &v } }, 480, 48000);
+    for (int k = 0; k < 4; ++k)
+        e2.timerCallback();
+    EXPECT_FALSE (vocal->sections[0].frozen.load());
+    EXPECT_EQ (e2.matchButton.getButtonText(), idleCaption);
+    EXPECT_TRUE (e2.sectionChart.historyData.selfSeries.empty()) << "no curve of discarded data";
+}
+
+namespace
+{
+/** Types into an INST value as a user does: double-click, keys (through the
+    editor's input filter), then the focus leaves. */
+void typeInto (QuorvaneEditor::HoverEditLabel& label, const juce::String& text)
+{
+    static_cast<juce::Component&> (label).mouseDoubleClick (
+        mouseEvent (label, label.getLocalBounds().getCentre().toFloat(), juce::ModifierKeys::leftButtonModifier, 2));
+    auto* ed = label.getCurrentTextEditor();
+    ASSERT_NE (ed, nullptr);
+    ed->selectAll();
+    ed->insertTextAtCaret (text);
+    ed->focusLost (juce::Component::focusChangedByMouseClick);
+    pump();
+}
+} // namespace
+
+TEST_F (EditorMatchBreak, TypedTargetLufsAndInstOffsetTakeOnlyANumberAtTheStart)
+{
+    inst = &addProcessor (1);
+    inst->setPlayConfigDetails (2, 2, 48000.0, 480);
+    inst->prepareToPlay (48000.0, 480);
+    auto& e = open (*inst);
+    e.setSize (1092, 612);
+    e.timerCallback();
+    click (e.setInstTargetButton);
+    e.timerCallback();
+    ASSERT_TRUE (e.targetLufsValue.isShowing() || e.targetLufsValue.isVisible());
+
+    struct Case
+    {
+        const char* text;
+        std::optional<float> target;  // none: left at -18
+        std::optional<float> offset;  // none: left at +1
+    };
+    const Case cases[] = {
+        { "-20", -20.0f, -6.0f },      { "+12.05", -6.0f, 6.0f },   { "-0", -6.0f, 0.0f },
+        { "  3", -6.0f, 3.0f },        { "1e1", -6.0f, 6.0f },      { ".5", -6.0f, 0.5f },
+        { "5.", -6.0f, 5.0f },         { "-.5", -6.0f, -0.5f },      { "-23.", -23.0f, -6.0f },
+        { "-", {}, {} },               { ".", {}, {} },              { "+-.", {}, {} },
+        { "--3", {}, {} },             { "+-2", {}, {} },            { "-+2", {}, {} },
+        { "..5", {}, {} },             { "99999999", -6.0f, 6.0f },  { "-9999999", -36.0f, -6.0f },
+    };
+
+    auto* target = inst->parameters.getRawParameterValue (ids::targetLufs);
+    auto* offset = inst->parameters.getRawParameterValue (ids::instOffset);
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (juce::String ("text '") + c.text + "'");
+        setParameter (*inst, ids::targetLufs, -18.0f);
+        setParameter (*inst, ids::instOffset, 1.0f);
+        e.timerCallback();
+
+        typeInto (e.targetLufsValue, c.text);
+        EXPECT_NEAR (target->load(), c.target.value_or (-18.0f), 0.051f);
+        typeInto (e.instOffsetValue, c.text);
+        EXPECT_NEAR (offset->load(), c.offset.value_or (1.0f), 0.051f);
+        e.timerCallback();
+
+        // What was typed never stays on screen in place of the value in force.
+        EXPECT_EQ (e.targetLufsValue.getText(), QuorvaneEditor::fmtOneDecimal (target->load()));
+        EXPECT_EQ (e.instOffsetValue.getText(), QuorvaneEditor::fmtSigned (offset->load()));
+    }
+
+    // A clamped entry that leaves the value where it was.
+    setParameter (*inst, ids::targetLufs, -36.0f);
+    setParameter (*inst, ids::instOffset, 6.0f);
+    e.timerCallback();
+    typeInto (e.targetLufsValue, "-50");
+    typeInto (e.instOffsetValue, "9");
+    e.timerCallback();
+    EXPECT_EQ (e.targetLufsValue.getText(), "-36.0");
+    EXPECT_EQ (e.instOffsetValue.getText(), "+6.0");
+}
