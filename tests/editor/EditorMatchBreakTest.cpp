@@ -613,3 +613,133 @@ TEST_F (EditorMatchBreak, TwoHourSectionThenTrimsKeepsItsNumbers)
         EXPECT_NEAR (e.sectionChart.totalGainDb, sec.gainDb.load(), 0.01f);
     }
 }
+
+TEST_F (EditorMatchBreak, InstMeasuresWithItsViewOpenWhileAVocalMatchesThenTrimsWhileTheTargetIsTyped)
+{
+    auto& ev = openPair (48000.0, 512);
+    auto& ei = open (*inst);
+    ei.setSize (1092, 612);
+    ei.timerCallback();
+    click (ei.setInstTargetButton);
+    ei.timerCallback();
+    SteppedSine lead (48000.0, { { -18.0f, 0.2 } });
+    SteppedSine lead2 = lead;
+    feed ({ { inst, &lead }, { vocal, &lead2 } }, 512, lead.totalSamples());
+    ev.timerCallback();
+    ei.timerCallback();
+
+    // The instrumental: 3 s at -24, 3 s at -14 dBFS; the vocal steady at -20.
+    // Worked by hand from the level L14 of the loud part: mean energy 0.55 of
+    // the loud part's, both pass the relative gate, so the whole is
+    // L14 + 10 log10 (0.55).
+    SteppedSine iSig (48000.0, { { -24.0f, 3.0 }, { -14.0f, 3.0 } }), vSig (48000.0, { { -20.0f, 6.0 } });
+    click (ev.matchButton);
+    click (ei.instMeasureButton);
+    ev.timerCallback();
+    ei.timerCallback();
+    feed ({ { inst, &iSig }, { vocal, &vSig } }, 512, vSig.totalSamples());
+    click (ei.instMeasureButton);
+    click (ev.matchButton);
+    SteppedSine tailV (48000.0, { { -3.0f, 1.0 } }), tailI (48000.0, { { -3.0f, 1.0 } });
+    feed ({ { inst, &tailI }, { vocal, &tailV } }, 512, 512 * 20);
+    for (int k = 0; k < 4; ++k)
+    {
+        ev.timerCallback();
+        ei.timerCallback();
+    }
+
+    const double l14 = ebur128Of (SteppedSine (48000.0, { { -14.0f, 3.0 } }));
+    const double l20 = ebur128Of (SteppedSine (48000.0, { { -20.0f, 3.0 } }));
+    const double wholeInst = l14 + 10.0 * std::log10 (0.55);
+    ASSERT_TRUE (inst->instFrozen.load());
+    EXPECT_NEAR (inst->instMeasuredLufs.load(), wholeInst, 0.1);
+    EXPECT_NEAR (inst->instMatchGain.load(), -18.0 - inst->instMeasuredLufs.load(), 0.01);
+    EXPECT_NEAR (shownNumber (ei.instCardLufsValue), inst->instMeasuredLufs.load(), 0.051);
+    EXPECT_EQ (ei.instChart.historyData.selfSeries.size(), inst->instHistory.size());
+
+    const auto& sec = vocal->sections[0];
+    ASSERT_TRUE (sec.frozen.load());
+    EXPECT_NEAR (sec.selfLufs.load(), l20, 0.1);
+    EXPECT_NEAR (sec.partnerLufs.load(), wholeInst, 0.1);
+
+    // The Target LUFS is being typed when the INST chart's start handle is
+    // dragged past the quiet part; then the typed value is committed.
+    auto& label = ei.targetLufsValue;
+    static_cast<juce::Component&> (label).mouseDoubleClick (
+        mouseEvent (label, label.getLocalBounds().getCentre().toFloat(), juce::ModifierKeys::leftButtonModifier, 2));
+    auto* ed = label.getCurrentTextEditor();
+    ASSERT_NE (ed, nullptr);
+    ed->selectAll();
+    ed->insertTextAtCaret ("-21.5");
+    ei.timerCallback();
+    dragTrim (ei.instChart, 0.0f, 0.6f);
+    ei.timerCallback();
+    EXPECT_NEAR (inst->instMeasuredLufs.load(), l14, 0.1);
+    EXPECT_NEAR (inst->instMatchGain.load(), -18.0 - inst->instMeasuredLufs.load(), 0.01) << "the old target until the commit";
+    ed->focusLost (juce::Component::focusChangedByMouseClick);
+    pump();
+    for (int k = 0; k < 2; ++k)
+        ei.timerCallback();
+
+    auto* target = inst->parameters.getRawParameterValue (ids::targetLufs);
+    EXPECT_NEAR (target->load(), -21.5f, 0.051f);
+    EXPECT_EQ (label.getText(), "-21.5");
+    EXPECT_NEAR (inst->instMatchGain.load(), -21.5 - inst->instMeasuredLufs.load(), 0.01);
+    EXPECT_EQ (ei.instMatchValue.getText(),
+               QuorvaneEditor::fmtSigned (QuorvaneEditor::round1 (-21.5f) - QuorvaneEditor::round1 (inst->instMeasuredLufs.load())));
+    EXPECT_NEAR (ei.instChart.trimStart, inst->instTrimStart.load(), 1.0e-4f);
+    EXPECT_NEAR (appliedGainDb (*inst), inst->instMatchGain.load(), 0.05) << "the open view applies the gain";
+
+    // The Vocal's result is untouched by what the Inst did with its own.
+    EXPECT_NEAR (sec.partnerLufs.load(), wholeInst, 0.1);
+}
+
+TEST_F (EditorMatchBreak, AVocalRunWhoseInstIsRemovedEndsCleanly)
+{
+    auto& e = openPair (48000.0, 480);
+    SteppedSine lead (48000.0, { { -18.0f, 0.2 } });
+    SteppedSine lead2 = lead;
+    feed ({ { inst, &lead }, { vocal, &lead2 } }, 480, lead.totalSamples());
+    e.timerCallback();
+    const auto idleCaption = e.matchButton.getButtonText();
+
+    SteppedSine v (48000.0, { { -20.0f, 6.0 } }), i (48000.0, { { -18.0f, 6.0 } });
+    click (e.matchButton);
+    feed ({ { inst, &i }, { vocal, &v } }, 480, 48000 * 2);
+    e.timerCallback();
+
+    // The Inst's track is deleted in the middle of the run.
+    inst->releaseResources();
+    processors.erase (processors.begin());
+    inst = nullptr;
+    // The link changes, which cancels the run and keeps none of its data:
+    // the window goes back to idle by itself, no half result arrives, and
+    // the vocal passes unchanged.
+    for (int k = 0; k < 10; ++k)
+    {
+        feed ({ { vocal, &v } }, 480, 4800);
+        e.timerCallback();
+    }
+    EXPECT_FALSE (vocal->ownSlot->ownSections[0].measuring.load());
+    EXPECT_EQ (e.matchButton.getButtonText(), idleCaption);
+    const auto& sec = vocal->sections[0];
+    EXPECT_FALSE (sec.frozen.load() && sec.selfLufs.load() > -119.5f);
+    EXPECT_NEAR (appliedGainDb (*vocal), 0.0f, 0.05);
+    EXPECT_TRUE (e.sectionChart.historyData.selfSeries.empty());
+
+    // A new Inst: the next run measures normally.
+    auto& inst2 = addProcessor (1);
+    inst2.setPlayConfigDetails (2, 2, 48000.0, 480);
+    inst2.prepareToPlay (48000.0, 480);
+    inst = &inst2;
+    SteppedSine i2 (48000.0, { { -18.0f, 6.0 } });
+    feed ({ { inst, &i2 }, { vocal, &v } }, 480, 4800);
+    e.timerCallback();
+    SteppedSine v3 (48000.0, { { -20.0f, 3.0 } }), i3 (48000.0, { { -18.0f, 3.0 } });
+    matchRun (e, v3, i3, 480);
+    ASSERT_TRUE (sec.frozen.load());
+    EXPECT_NEAR (sec.selfLufs.load(), ebur128Of (SteppedSine (48000.0, { { -20.0f, 3.0 } })), 0.1);
+    EXPECT_NEAR (sec.partnerLufs.load(), ebur128Of (SteppedSine (48000.0, { { -18.0f, 3.0 } })), 0.1);
+    EXPECT_NEAR (appliedGainDb (*vocal), sec.gainDb.load(), 0.05);
+    EXPECT_EQ (e.sectionChart.historyData.selfSeries.size(), sec.selfHistory.size());
+}
