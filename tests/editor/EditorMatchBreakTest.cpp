@@ -743,3 +743,109 @@ TEST_F (EditorMatchBreak, AVocalRunWhoseInstIsRemovedEndsCleanly)
     EXPECT_NEAR (appliedGainDb (*vocal), sec.gainDb.load(), 0.05);
     EXPECT_EQ (e.sectionChart.historyData.selfSeries.size(), sec.selfHistory.size());
 }
+
+TEST_F (EditorMatchBreak, MatchOnBThenOnAKeepsEachSectionsResultCardAndChart)
+{
+    auto& e = openPair (48000.0, 480);
+    SteppedSine lead (48000.0, { { -18.0f, 0.2 } });
+    SteppedSine lead2 = lead;
+    feed ({ { inst, &lead }, { vocal, &lead2 } }, 480, lead.totalSamples());
+    e.timerCallback();
+
+    const auto select = [&] (int s)
+    {
+        click (e.sectionRows[(size_t) s]);
+        SteppedSine a (48000.0, { { -18.0f, 0.3 } }), b (48000.0, { { -18.0f, 0.3 } });
+        feed ({ { inst, &a }, { vocal, &b } }, 480, a.totalSamples());
+        for (int k = 0; k < 2; ++k)
+            e.timerCallback();
+        ASSERT_EQ (vocal->committedSection.load(), s);
+    };
+
+    select (1);
+    SteppedSine vB (48000.0, { { -20.0f, 3.0 } }), iB (48000.0, { { -18.0f, 3.0 } });
+    matchRun (e, vB, iB, 480);
+    select (0);
+    SteppedSine vA (48000.0, { { -27.0f, 4.0 } }), iA (48000.0, { { -18.0f, 4.0 } });
+    matchRun (e, vA, iA, 480);
+
+    const auto& a = vocal->sections[0];
+    const auto& b = vocal->sections[1];
+    ASSERT_TRUE (a.frozen.load());
+    ASSERT_TRUE (b.frozen.load());
+    const double l20 = ebur128Of (SteppedSine (48000.0, { { -20.0f, 3.0 } }));
+    const double l27 = ebur128Of (SteppedSine (48000.0, { { -27.0f, 4.0 } }));
+    EXPECT_NEAR (b.selfLufs.load(), l20, 0.1);
+    EXPECT_NEAR (b.seconds.load(), 3.0f, 0.15f);
+    EXPECT_NEAR (a.selfLufs.load(), l27, 0.1);
+    EXPECT_NEAR (a.seconds.load(), 4.0f, 0.15f);
+    EXPECT_NEAR (shownNumber (e.vocalLufsValue), a.selfLufs.load(), 0.051);
+    EXPECT_EQ (e.sectionChart.historyData.selfSeries.size(), a.selfHistory.size());
+    EXPECT_NEAR (appliedGainDb (*vocal), a.gainDb.load(), 0.05);
+
+    // Back on B: its card, chart and gain; a trim there leaves A alone.
+    select (1);
+    EXPECT_NEAR (shownNumber (e.vocalLufsValue), b.selfLufs.load(), 0.051);
+    EXPECT_EQ (e.sectionChart.historyData.selfSeries.size(), b.selfHistory.size());
+    EXPECT_NEAR (appliedGainDb (*vocal), b.gainDb.load(), 0.05);
+    const float aSelf = a.selfLufs.load();
+    dragTrim (e.sectionChart, 0.0f, 0.5f);
+    e.timerCallback();
+    EXPECT_NEAR (b.trimStart.load(), 0.5f, 0.03f);
+    EXPECT_EQ (a.trimStart.load(), 0.0f);
+    EXPECT_EQ (a.selfLufs.load(), aSelf);
+    EXPECT_NEAR (b.selfLufs.load(), l20, 0.1);
+}
+
+TEST_F (EditorMatchBreak, ReactivationInTheMiddleOfARunLeavesNoWrongResult)
+{
+    for (const double newRate : { 48000.0, 96000.0 })
+    {
+        SCOPED_TRACE ("reactivated at " + juce::String (newRate));
+        editors.clear();
+        processors.clear();
+        auto& e = openPair (48000.0, 480);
+        SteppedSine lead (48000.0, { { -18.0f, 0.2 } });
+        SteppedSine lead2 = lead;
+        feed ({ { inst, &lead }, { vocal, &lead2 } }, 480, lead.totalSamples());
+        e.timerCallback();
+        const auto idleCaption = e.matchButton.getButtonText();
+
+        SteppedSine v1 (48000.0, { { -20.0f, 2.0 } }), i1 (48000.0, { { -18.0f, 2.0 } });
+        click (e.matchButton);
+        feed ({ { inst, &i1 }, { vocal, &v1 } }, 480, v1.totalSamples());
+        e.timerCallback();
+
+        for (auto* p : { inst, vocal })
+        {
+            p->releaseResources();
+            p->setPlayConfigDetails (2, 2, newRate, 1024);
+            p->prepareToPlay (newRate, 1024);
+        }
+        e.timerCallback();
+        SteppedSine v2 (newRate, { { -20.0f, 2.0 } }), i2 (newRate, { { -18.0f, 2.0 } });
+        feed ({ { inst, &i2 }, { vocal, &v2 } }, 1024, v2.totalSamples());
+        e.timerCallback();
+        const bool stillRunning = vocal->ownSlot->ownSections[0].measuring.load();
+        if (stillRunning)
+            click (e.matchButton);
+        SteppedSine tailV (newRate, { { -3.0f, 1.0 } }), tailI (newRate, { { -3.0f, 1.0 } });
+        feed ({ { inst, &tailI }, { vocal, &tailV } }, 1024, 1024 * 10);
+        for (int k = 0; k < 4; ++k)
+            e.timerCallback();
+
+        EXPECT_EQ (e.matchButton.getButtonText(), idleCaption);
+        const auto& sec = vocal->sections[0];
+        if (sec.frozen.load() && sec.selfLufs.load() > -119.5f)
+        {
+            // What is kept is the steady signal on both sides, over no more
+            // time than was played.
+            EXPECT_NEAR (sec.selfLufs.load(), ebur128Of (SteppedSine (48000.0, { { -20.0f, 2.0 } })), 0.1);
+            EXPECT_NEAR (sec.partnerLufs.load(), ebur128Of (SteppedSine (48000.0, { { -18.0f, 2.0 } })), 0.1);
+            EXPECT_LE (sec.seconds.load(), 4.1f);
+            EXPECT_EQ (e.sectionChart.historyData.selfSeries.size(), sec.selfHistory.size());
+        }
+        std::printf ("[ info ] reactivated at %g: %s, %.2f s kept\n", newRate,
+                     stillRunning ? "the run went on" : "the run ended", sec.seconds.load());
+    }
+}
