@@ -849,3 +849,71 @@ TEST_F (EditorMatchBreak, ReactivationInTheMiddleOfARunLeavesNoWrongResult)
                      stillRunning ? "the run went on" : "the run ended", sec.seconds.load());
     }
 }
+
+TEST_F (EditorMatchBreak, InstResultTrimAndTargetTravelWithTheStateIntoAFreshInstance)
+{
+    inst = &addProcessor (1);
+    inst->setPlayConfigDetails (2, 2, 48000.0, 480);
+    inst->prepareToPlay (48000.0, 480);
+    auto& e = open (*inst);
+    e.setSize (1092, 612);
+    click (e.setInstTargetButton);
+    e.timerCallback();
+
+    SteppedSine lead (48000.0, { { -18.0f, 0.2 } });
+    feed ({ { inst, &lead } }, 480, lead.totalSamples());
+    SteppedSine sig (48000.0, { { -24.0f, 3.0 }, { -14.0f, 3.0 } });
+    click (e.instMeasureButton);
+    feed ({ { inst, &sig } }, 480, sig.totalSamples());
+    click (e.instMeasureButton);
+    feed ({ { inst, &lead } }, 480, 4800);
+    for (int k = 0; k < 4; ++k)
+        e.timerCallback();
+    ASSERT_TRUE (inst->instFrozen.load());
+    dragTrim (e.instChart, 0.0f, 0.6f);
+    setParameter (*inst, ids::targetLufs, -23.0f);
+    setParameter (*inst, ids::instOffset, 1.5f);
+    feed ({ { inst, &lead } }, 480, 480);
+    for (int k = 0; k < 2; ++k)
+        e.timerCallback();
+    const double l14 = ebur128Of (SteppedSine (48000.0, { { -14.0f, 3.0 } }));
+    EXPECT_NEAR (inst->instMeasuredLufs.load(), l14, 0.1);
+    const float gain = inst->instMatchGain.load();
+    EXPECT_NEAR (gain, -23.0 - inst->instMeasuredLufs.load(), 0.01);
+
+    juce::MemoryBlock state;
+    inst->getStateInformation (state);
+    const float level = inst->instMeasuredLufs.load(), trimStart = inst->instTrimStart.load();
+    const auto blocks = inst->instHistory.size();
+
+    // The session is closed and opened again: the one Inst comes back from
+    // its state.
+    editors.clear();
+    processors.clear();
+    inst = nullptr;
+    auto& fresh = addProcessor (1);
+    fresh.setPlayConfigDetails (2, 2, 48000.0, 480);
+    fresh.prepareToPlay (48000.0, 480);
+    fresh.setStateInformation (state.getData(), (int) state.getSize());
+    fresh.handleUpdateNowIfNeeded();
+    SteppedSine after (48000.0, { { -18.0f, 0.1 } });
+    feed ({ { &fresh, &after } }, 480, 480);
+    auto& e2 = open (fresh);
+    e2.setSize (1092, 612);
+    for (int k = 0; k < 3; ++k)
+        e2.timerCallback();
+
+    EXPECT_TRUE (fresh.instFrozen.load());
+    EXPECT_NEAR (fresh.instMeasuredLufs.load(), level, 1.0e-3f);
+    EXPECT_NEAR (fresh.instMatchGain.load(), gain, 1.0e-3f);
+    EXPECT_NEAR (fresh.instTrimStart.load(), trimStart, 1.0e-5f);
+    EXPECT_EQ (fresh.instHistory.size(), blocks);
+    EXPECT_EQ (e2.instCardLufsValue.getText(), QuorvaneEditor::fmtOneDecimal (level));
+    EXPECT_EQ (e2.targetLufsValue.getText(), "-23.0");
+    EXPECT_EQ (e2.instOffsetValue.getText(), "+1.5");
+    EXPECT_EQ (e2.instChart.historyData.selfSeries.size(), blocks);
+    EXPECT_NEAR (e2.instChart.trimStart, trimStart, 1.0e-4f);
+    EXPECT_TRUE (e2.instChart.trimEditable);
+    if (fresh.instTargetUiOpen.load())
+        EXPECT_NEAR (appliedGainDb (fresh), gain + 1.5f, 0.05) << "the open view applies Match Gain and Inst Offset";
+}
