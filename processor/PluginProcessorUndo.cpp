@@ -7,6 +7,7 @@
 #include "processor/LinkRegistry.h"
 
 #include <cmath>
+#include <thread>
 
 namespace
 {
@@ -188,12 +189,50 @@ void QuorvaneProcessor::endSectionRunBeforeRestore()
         cancelActiveMeasurementsForSettingsChange();
 }
 
+void QuorvaneProcessor::endInstRunBeforeRestore()
+{
+    // The same for the Inst's own run: it would go on measuring behind the
+    // restored result (the window still offering STOP), and its stop would
+    // then replace that result. It ends here and keeps nothing, and a start
+    // waiting for playback is dropped.
+    armedInstStart.store (false);
+    deferredInstStart.store (false);
+
+    if (! instMeasuring.load())
+        return;
+
+    // The finishing guard keeps the audio thread and the window's fallback
+    // finish off the INST meter while the run is ended and marked finished
+    // without a result; a block holds it only briefly.
+    bool expected = false;
+
+    while (! instFinalizeBusy.compare_exchange_weak (expected, true))
+    {
+        expected = false;
+        std::this_thread::yield();
+    }
+
+    instMeasuring.store (false);
+    const auto start = instStartCounter.load();
+    instStopEndsStart.store (start);
+    const auto stop = instStopCounter.fetch_add (1) + 1;
+
+    // Seen as started and stopped, so no block begins the run after the
+    // restore (a start clears the level and Match Gain) or finishes it.
+    seenInstStartCounter = start;
+    seenInstStopCounter = stop;
+    instMeterActive = false;
+    instFinalizedStop.store (stop);
+    instFinalizeBusy.store (false);
+}
+
 void QuorvaneProcessor::undo()
 {
     if (undoStack.empty())
         return;
 
     endSectionRunBeforeRestore();
+    endInstRunBeforeRestore();
 
     redoStack.push_back (captureSnapshot());
     auto snap = std::move (undoStack.back());
@@ -210,6 +249,7 @@ void QuorvaneProcessor::redo()
         return;
 
     endSectionRunBeforeRestore();
+    endInstRunBeforeRestore();
 
     undoStack.push_back (captureSnapshot());
     auto snap = std::move (redoStack.back());
@@ -227,6 +267,11 @@ void QuorvaneProcessor::selectABSlot (int slot)
 
     if (slot == currentAB.load())
         return;
+
+    // The other slot's state replaces the live one as an undo does: a run
+    // going on now belongs to neither and ends without a result.
+    endSectionRunBeforeRestore();
+    endInstRunBeforeRestore();
 
     pushUndoSnapshot();
     auto live = captureSnapshot();

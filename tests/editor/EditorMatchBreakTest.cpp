@@ -917,3 +917,166 @@ TEST_F (EditorMatchBreak, InstResultTrimAndTargetTravelWithTheStateIntoAFreshIns
     if (fresh.instTargetUiOpen.load())
         EXPECT_NEAR (appliedGainDb (fresh), gain + 1.5f, 0.05) << "the open view applies Match Gain and Inst Offset";
 }
+
+TEST_F (EditorMatchBreak, UndoAndRedoAroundInstRuns)
+{
+    inst = &addProcessor (1);
+    inst->setPlayConfigDetails (2, 2, 48000.0, 480);
+    inst->prepareToPlay (48000.0, 480);
+    auto& e = open (*inst);
+    e.setSize (1092, 612);
+    click (e.setInstTargetButton);
+    e.timerCallback();
+    const auto idleCaption = e.instMeasureButton.getButtonText();
+
+    SteppedSine lead (48000.0, { { -18.0f, 0.2 } });
+    feed ({ { inst, &lead } }, 480, lead.totalSamples());
+    const auto run = [&] (float db, double seconds, bool stop)
+    {
+        SteppedSine sig (48000.0, { { db, seconds } });
+        click (e.instMeasureButton);
+        feed ({ { inst, &sig } }, 480, sig.totalSamples());
+        if (stop)
+            click (e.instMeasureButton);
+        SteppedSine tail (48000.0, { { -3.0f, 0.1 } });
+        feed ({ { inst, &tail } }, 480, 4800);
+        for (int k = 0; k < 4; ++k)
+            e.timerCallback();
+    };
+
+    run (-20.0f, 3.0, true);
+    ASSERT_TRUE (inst->instFrozen.load());
+    const float first = inst->instMeasuredLufs.load();
+    EXPECT_NEAR (first, ebur128Of (SteppedSine (48000.0, { { -20.0f, 3.0 } })), 0.1);
+    const auto firstBlocks = inst->instHistory.size();
+
+    // A second run, undone while it is still measuring: the first result
+    // comes back whole, and the run does not go on behind it.
+    run (-10.0f, 2.0, false);
+    ASSERT_TRUE (inst->instMeasuring.load());
+    click (*e.undoButton);
+    SteppedSine more (48000.0, { { -10.0f, 2.0 } });
+    feed ({ { inst, &more } }, 480, more.totalSamples());
+    for (int k = 0; k < 4; ++k)
+        e.timerCallback();
+    EXPECT_FALSE (inst->instMeasuring.load());
+    EXPECT_EQ (e.instMeasureButton.getButtonText(), idleCaption);
+    EXPECT_TRUE (inst->instFrozen.load());
+    EXPECT_EQ (inst->instMeasuredLufs.load(), first);
+    EXPECT_NEAR (inst->instMatchGain.load(), -18.0f - first, 0.01f);
+    EXPECT_EQ (inst->instHistory.size(), firstBlocks);
+    EXPECT_EQ (e.instChart.historyData.selfSeries.size(), firstBlocks);
+    EXPECT_EQ (e.instCardLufsValue.getText(), QuorvaneEditor::fmtOneDecimal (first));
+    EXPECT_NEAR (appliedGainDb (*inst), -18.0f - first, 0.05);
+
+    // Redo gives the state right after the press (no result, no run), undo
+    // the first result again.
+    click (*e.redoButton);
+    for (int k = 0; k < 2; ++k)
+        e.timerCallback();
+    EXPECT_FALSE (inst->instMeasuring.load());
+    EXPECT_FALSE (inst->instFrozen.load());
+    EXPECT_EQ (e.instMeasureButton.getButtonText(), idleCaption);
+    EXPECT_NEAR (appliedGainDb (*inst), 0.0f, 0.05);
+    click (*e.undoButton);
+    for (int k = 0; k < 2; ++k)
+        e.timerCallback();
+    EXPECT_TRUE (inst->instFrozen.load());
+    EXPECT_EQ (inst->instMeasuredLufs.load(), first);
+    EXPECT_NEAR (appliedGainDb (*inst), -18.0f - first, 0.05);
+
+    // A later run still measures normally.
+    run (-16.0f, 2.0, true);
+    ASSERT_TRUE (inst->instFrozen.load());
+    EXPECT_NEAR (inst->instMeasuredLufs.load(), ebur128Of (SteppedSine (48000.0, { { -16.0f, 2.0 } })), 0.1);
+    EXPECT_EQ (e.instChart.historyData.selfSeries.size(), inst->instHistory.size());
+}
+
+TEST_F (EditorMatchBreak, ABSwitchDuringRunsEndsThemAndUndoBringsTheResultsBack)
+{
+    auto& ev = openPair (48000.0, 480);
+    auto& ei = open (*inst);
+    ei.setSize (1092, 612);
+    click (ei.setInstTargetButton);
+    SteppedSine lead (48000.0, { { -18.0f, 0.2 } });
+    SteppedSine lead2 = lead;
+    feed ({ { inst, &lead }, { vocal, &lead2 } }, 480, lead.totalSamples());
+    ev.timerCallback();
+    ei.timerCallback();
+    const auto vocalIdle = ev.matchButton.getButtonText();
+    const auto instIdle = ei.instMeasureButton.getButtonText();
+
+    // Results on A for both.
+    SteppedSine v1 (48000.0, { { -20.0f, 3.0 } }), i1 (48000.0, { { -18.0f, 3.0 } });
+    click (ei.instMeasureButton);
+    matchRun (ev, v1, i1, 480);
+    click (ei.instMeasureButton);
+    feed ({ { inst, &lead } }, 480, 480 * 3);
+    for (int k = 0; k < 4; ++k)
+        ei.timerCallback();
+    ASSERT_TRUE (vocal->sections[0].frozen.load());
+    ASSERT_TRUE (inst->instFrozen.load());
+    const float vocalA = vocal->sections[0].selfLufs.load(), instA = inst->instMeasuredLufs.load();
+
+    // New runs on both, and each window switches to B in the middle of them.
+    SteppedSine v2 (48000.0, { { -12.0f, 5.0 } }), i2 (48000.0, { { -8.0f, 5.0 } });
+    click (ev.matchButton);
+    click (ei.instMeasureButton);
+    feed ({ { inst, &i2 }, { vocal, &v2 } }, 480, 48000 * 2);
+    ev.timerCallback();
+    ei.timerCallback();
+    click (ev.abToggle);
+    click (ei.abToggle);
+    feed ({ { inst, &i2 }, { vocal, &v2 } }, 480, 48000 * 2);
+    for (int k = 0; k < 4; ++k)
+    {
+        ev.timerCallback();
+        ei.timerCallback();
+    }
+    EXPECT_EQ (vocal->currentAB.load(), 1);
+    EXPECT_FALSE (vocal->ownSlot->ownSections[0].measuring.load());
+    EXPECT_FALSE (inst->instMeasuring.load());
+    EXPECT_EQ (ev.matchButton.getButtonText(), vocalIdle);
+    EXPECT_EQ (ei.instMeasureButton.getButtonText(), instIdle);
+
+    // Back on A: the state it had at the switch (the presses had cleared its
+    // results), and nothing of the runs arrives later.
+    click (ev.abToggle);
+    click (ei.abToggle);
+    feed ({ { inst, &i2 }, { vocal, &v2 } }, 480, 4800);
+    for (int k = 0; k < 4; ++k)
+    {
+        ev.timerCallback();
+        ei.timerCallback();
+    }
+    EXPECT_EQ (vocal->currentAB.load(), 0);
+    EXPECT_EQ (inst->currentAB.load(), 0);
+    EXPECT_FALSE (vocal->ownSlot->ownSections[0].measuring.load());
+    EXPECT_FALSE (inst->instMeasuring.load());
+    EXPECT_FALSE (inst->instFrozen.load());
+    EXPECT_FALSE (vocal->sections[0].frozen.load());
+    EXPECT_TRUE (ei.instChart.historyData.selfSeries.empty());
+    EXPECT_TRUE (ev.sectionChart.historyData.selfSeries.empty());
+    EXPECT_NEAR (appliedGainDb (*vocal), 0.0f, 0.05);
+    EXPECT_NEAR (appliedGainDb (*inst), 0.0f, 0.05);
+
+    // Undo of the two switches and of the presses brings A's results back.
+    for (auto* e : { &ev, &ei })
+        while (e->undoButton->isEnabled() && ! (e == &ev ? vocal->sections[0].frozen.load() : inst->instFrozen.load()))
+        {
+            click (*e->undoButton);
+            e->timerCallback();
+        }
+    feed ({ { inst, &i2 }, { vocal, &v2 } }, 480, 4800);
+    for (int k = 0; k < 2; ++k)
+    {
+        ev.timerCallback();
+        ei.timerCallback();
+    }
+    EXPECT_EQ (vocal->sections[0].selfLufs.load(), vocalA);
+    EXPECT_EQ (inst->instMeasuredLufs.load(), instA);
+    EXPECT_NEAR (shownNumber (ev.vocalLufsValue), vocalA, 0.051);
+    EXPECT_NEAR (shownNumber (ei.instCardLufsValue), instA, 0.051);
+    EXPECT_EQ (ei.instChart.historyData.selfSeries.size(), inst->instHistory.size());
+    EXPECT_EQ (ev.sectionChart.historyData.selfSeries.size(), vocal->sections[0].selfHistory.size());
+}
