@@ -452,6 +452,11 @@ TEST_F (EditorInstView, MeasureButtonStatesCaptionsAndUndoSteps)
 
 TEST_F (EditorInstView, TypedTargetAndOffsetAreFilteredClampedOrIgnored)
 {
+#if JUCE_DEBUG
+    // The label's inline editor takes the keyboard focus, which asserts in a
+    // debug build when the window is not on screen; the release build runs it.
+    GTEST_SKIP() << "typing needs the release build";
+#endif
     QuorvaneProcessor* pp = nullptr;
     auto& e = openInst (pp);
     auto& p = *pp;
