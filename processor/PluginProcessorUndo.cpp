@@ -194,11 +194,13 @@ void QuorvaneProcessor::endInstRunBeforeRestore()
     // The same for the Inst's own run: it would go on measuring behind the
     // restored result (the window still offering STOP), and its stop would
     // then replace that result. It ends here and keeps nothing, and a start
-    // waiting for playback is dropped.
+    // waiting for playback is dropped. A stop no thread has finished yet (the
+    // end of playback may stop the run at this moment) is dropped too, as on
+    // the section side.
     armedInstStart.store (false);
     deferredInstStart.store (false);
 
-    if (! instMeasuring.load())
+    if (! instMeasuring.load() && instStopCounter.load() == instFinalizedStop.load())
         return;
 
     // The finishing guard keeps the audio thread and the window's fallback
@@ -212,17 +214,24 @@ void QuorvaneProcessor::endInstRunBeforeRestore()
         std::this_thread::yield();
     }
 
-    instMeasuring.store (false);
-    const auto start = instStartCounter.load();
-    instStopEndsStart.store (start);
-    const auto stop = instStopCounter.fetch_add (1) + 1;
+    if (instMeasuring.exchange (false))
+    {
+        instStopEndsStart.store (instStartCounter.load());
+        instStopCounter.fetch_add (1);
+    }
 
-    // Seen as started and stopped, so no block begins the run after the
-    // restore (a start clears the level and Match Gain) or finishes it.
-    seenInstStartCounter = start;
-    seenInstStopCounter = stop;
-    instMeterActive = false;
-    instFinalizedStop.store (stop);
+    const auto stop = instStopCounter.load();
+
+    if (stop != instFinalizedStop.load())
+    {
+        // Seen as started and stopped, so no block begins the run after the
+        // restore (a start clears the level and Match Gain) or finishes it.
+        seenInstStartCounter = instStartCounter.load();
+        seenInstStopCounter = stop;
+        instMeterActive = false;
+        instFinalizedStop.store (stop);
+    }
+
     instFinalizeBusy.store (false);
 }
 

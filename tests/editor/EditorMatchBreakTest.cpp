@@ -985,6 +985,25 @@ TEST_F (EditorMatchBreak, UndoAndRedoAroundInstRuns)
     EXPECT_EQ (inst->instMeasuredLufs.load(), first);
     EXPECT_NEAR (appliedGainDb (*inst), -18.0f - first, 0.05);
 
+    // STOP pressed and undone before any block finished the stop: the stop's
+    // data does not arrive behind the restored state; one more undo gives
+    // the first result back.
+    run (-10.0f, 1.0, false);
+    click (e.instMeasureButton);
+    click (*e.undoButton);
+    feed ({ { inst, &more } }, 480, 4800);
+    for (int k = 0; k < 6; ++k)
+        e.timerCallback();
+    EXPECT_FALSE (inst->instMeasuring.load());
+    EXPECT_FALSE (inst->instFrozen.load() && inst->instMeasuredLufs.load() > -119.5f) << "nothing of the undone run";
+    EXPECT_EQ (e.instMeasureButton.getButtonText(), idleCaption);
+    click (*e.undoButton);
+    for (int k = 0; k < 2; ++k)
+        e.timerCallback();
+    EXPECT_TRUE (inst->instFrozen.load());
+    EXPECT_EQ (inst->instMeasuredLufs.load(), first);
+    EXPECT_EQ (e.instChart.historyData.selfSeries.size(), firstBlocks);
+
     // A later run still measures normally.
     run (-16.0f, 2.0, true);
     ASSERT_TRUE (inst->instFrozen.load());
