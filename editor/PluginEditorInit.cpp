@@ -1474,13 +1474,22 @@ void styleInlineValueEditor (juce::Label& label, juce::TextEditor& editor)
 
 namespace
 {
-/** The decimal number at the start of a typed text, or nothing when the text
-    holds no digit or reads as a number that is not finite. */
+/** The decimal number at the start of a typed text (one sign, then digits or
+    a point followed by a digit), or nothing when the text does not start with
+    one or reads as a number that is not finite. Text made of signs and
+    points such as "--3" or "+-2" holds no number at its start: it is not read
+    as 0, which would move the value to the end of its range. */
 std::optional<float> typedNumber (const juce::String& text)
 {
     const auto t = text.trim();
+    auto p = t.getCharPointer();
 
-    if (! t.containsAnyOf ("0123456789"))
+    if (*p == '+' || *p == '-')
+        ++p;
+
+    const bool startsWithNumber = p.isDigit() || (*p == '.' && (p + 1).isDigit());
+
+    if (! startsWithNumber)
         return std::nullopt;
 
     const auto v = (float) t.getDoubleValue();
@@ -1710,6 +1719,14 @@ void QuorvaneEditor::commitTargetLufsText()
 {
     const auto v = typedNumber (targetLufsValue.getText());
 
+    // The label shows the value in force afterwards: the refresh rewrites it
+    // only when a value moves, so an ignored or clamped entry would stay.
+    const juce::ScopeGuard showValue { [this]
+    {
+        if (auto* raw = proc.parameters.getRawParameterValue (ids::targetLufs))
+            targetLufsValue.setText (fmtOneDecimal (raw->load()), juce::dontSendNotification);
+    } };
+
     if (! v.has_value())
         return;
 
@@ -1724,6 +1741,12 @@ void QuorvaneEditor::commitTargetLufsText()
 void QuorvaneEditor::commitInstOffsetText()
 {
     const auto v = typedNumber (instOffsetValue.getText());
+
+    const juce::ScopeGuard showValue { [this]
+    {
+        if (auto* raw = proc.parameters.getRawParameterValue (ids::instOffset))
+            instOffsetValue.setText (fmtSigned (raw->load()), juce::dontSendNotification);
+    } };
 
     if (! v.has_value())
         return;

@@ -524,6 +524,7 @@ private:
 
     void renewHistoryRevision (int index) noexcept;
     void endSectionRunBeforeRestore();
+    void endInstRunBeforeRestore();
 
     // Undo steps, link propagation and put-backs of Offset Gain and Inst
     // Offset edits; the message-thread part of handleAsyncUpdate.

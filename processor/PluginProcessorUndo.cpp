@@ -7,6 +7,7 @@
 #include "processor/LinkRegistry.h"
 
 #include <cmath>
+#include <thread>
 
 namespace
 {
@@ -188,12 +189,59 @@ void QuorvaneProcessor::endSectionRunBeforeRestore()
         cancelActiveMeasurementsForSettingsChange();
 }
 
+void QuorvaneProcessor::endInstRunBeforeRestore()
+{
+    // The same for the Inst's own run: it would go on measuring behind the
+    // restored result (the window still offering STOP), and its stop would
+    // then replace that result. It ends here and keeps nothing, and a start
+    // waiting for playback is dropped. A stop no thread has finished yet (the
+    // end of playback may stop the run at this moment) is dropped too, as on
+    // the section side.
+    armedInstStart.store (false);
+    deferredInstStart.store (false);
+
+    if (! instMeasuring.load() && instStopCounter.load() == instFinalizedStop.load())
+        return;
+
+    // The finishing guard keeps the audio thread and the window's fallback
+    // finish off the INST meter while the run is ended and marked finished
+    // without a result; a block holds it only briefly.
+    bool expected = false;
+
+    while (! instFinalizeBusy.compare_exchange_weak (expected, true))
+    {
+        expected = false;
+        std::this_thread::yield();
+    }
+
+    if (instMeasuring.exchange (false))
+    {
+        instStopEndsStart.store (instStartCounter.load());
+        instStopCounter.fetch_add (1);
+    }
+
+    const auto stop = instStopCounter.load();
+
+    if (stop != instFinalizedStop.load())
+    {
+        // Seen as started and stopped, so no block begins the run after the
+        // restore (a start clears the level and Match Gain) or finishes it.
+        seenInstStartCounter = instStartCounter.load();
+        seenInstStopCounter = stop;
+        instMeterActive = false;
+        instFinalizedStop.store (stop);
+    }
+
+    instFinalizeBusy.store (false);
+}
+
 void QuorvaneProcessor::undo()
 {
     if (undoStack.empty())
         return;
 
     endSectionRunBeforeRestore();
+    endInstRunBeforeRestore();
 
     redoStack.push_back (captureSnapshot());
     auto snap = std::move (undoStack.back());
@@ -210,6 +258,7 @@ void QuorvaneProcessor::redo()
         return;
 
     endSectionRunBeforeRestore();
+    endInstRunBeforeRestore();
 
     undoStack.push_back (captureSnapshot());
     auto snap = std::move (redoStack.back());
@@ -227,6 +276,11 @@ void QuorvaneProcessor::selectABSlot (int slot)
 
     if (slot == currentAB.load())
         return;
+
+    // The other slot's state replaces the live one as an undo does: a run
+    // going on now belongs to neither and ends without a result.
+    endSectionRunBeforeRestore();
+    endInstRunBeforeRestore();
 
     pushUndoSnapshot();
     auto live = captureSnapshot();
