@@ -118,6 +118,15 @@ protected:
         return e;
     }
 
+    /** A short lead-in through both instances so they link up, then a tick. */
+    void leadIn (QuorvaneEditor& e, double rate, int block)
+    {
+        SteppedSine lead (rate, { { -18.0f, 0.2 } });
+        SteppedSine lead2 = lead;
+        feed ({ { inst, &lead }, { vocal, &lead2 } }, block, lead.totalSamples());
+        e.timerCallback();
+    }
+
     /** One MATCH run through the window: click, the given audio, click, then
         loud audio that must not count, and the ticks that show the result. */
     void matchRun (QuorvaneEditor& e, SteppedSine& vocalSig, SteppedSine& instSig, int block)
@@ -155,10 +164,7 @@ TEST_F (EditorMatchBreak, LateAndGappedVocalAtOddBlockSizesAndRatesMeasuresWhatL
         processors.clear();
         auto& e = openPair (c.rate, c.block);
 
-        SteppedSine lead (c.rate, { { -18.0f, 0.2 } });
-        SteppedSine lead2 = lead;
-        feed ({ { inst, &lead }, { vocal, &lead2 } }, c.block, lead.totalSamples());
-        e.timerCallback();
+        leadIn (e, c.rate, c.block);
 
         SteppedSine v (c.rate, vocalSteps), i (c.rate, instSteps);
         matchRun (e, v, i, c.block);
@@ -182,10 +188,7 @@ TEST_F (EditorMatchBreak, LateAndGappedVocalAtOddBlockSizesAndRatesMeasuresWhatL
 TEST_F (EditorMatchBreak, TrimIsKeptOverASecondRunAndTravelsWithTheState)
 {
     auto& e = openPair (48000.0, 480);
-    SteppedSine lead (48000.0, { { -18.0f, 0.2 } });
-    SteppedSine lead2 = lead;
-    feed ({ { inst, &lead }, { vocal, &lead2 } }, 480, lead.totalSamples());
-    e.timerCallback();
+    leadIn (e, 48000.0, 480);
 
     // A first, loud run, trimmed to its second half by the chart's handle.
     SteppedSine v1 (48000.0, { { -10.0f, 4.0 } }), i1 (48000.0, { { -18.0f, 4.0 } });
@@ -252,10 +255,7 @@ TEST_F (EditorMatchBreak, TrimIsKeptOverASecondRunAndTravelsWithTheState)
 TEST_F (EditorMatchBreak, StateSavedDuringARunAndAWindowReopenedDuringIt)
 {
     auto& e = openPair (48000.0, 480);
-    SteppedSine lead (48000.0, { { -18.0f, 0.2 } });
-    SteppedSine lead2 = lead;
-    feed ({ { inst, &lead }, { vocal, &lead2 } }, 480, lead.totalSamples());
-    e.timerCallback();
+    leadIn (e, 48000.0, 480);
     const auto idleCaption = e.matchButton.getButtonText();
 
     SteppedSine v (48000.0, { { -22.0f, 10.0 } }), i (48000.0, { { -18.0f, 10.0 } });
@@ -432,10 +432,7 @@ float appliedGainDb (QuorvaneProcessor& p, int blocks = 40)
 TEST_F (EditorMatchBreak, TrimsInSequenceUndoRedoAndABKeepLevelsGainAndHandlesTogether)
 {
     auto& e = openPair (48000.0, 480);
-    SteppedSine lead (48000.0, { { -18.0f, 0.2 } });
-    SteppedSine lead2 = lead;
-    feed ({ { inst, &lead }, { vocal, &lead2 } }, 480, lead.totalSamples());
-    e.timerCallback();
+    leadIn (e, 48000.0, 480);
 
     // 2 s at -30, 2 s at -20, 2 s at -26 dBFS against a steady -18 dBFS Inst.
     SteppedSine v (48000.0, { { -30.0f, 2.0 }, { -20.0f, 2.0 }, { -26.0f, 2.0 } }), i (48000.0, { { -18.0f, 6.0 } });
@@ -519,10 +516,7 @@ TEST_F (EditorMatchBreak, TrimsInSequenceUndoRedoAndABKeepLevelsGainAndHandlesTo
 TEST_F (EditorMatchBreak, ASectionOfOneBlockCanBeMeasuredAndTrimmedWithoutHarm)
 {
     auto& e = openPair (48000.0, 480);
-    SteppedSine lead (48000.0, { { -18.0f, 0.2 } });
-    SteppedSine lead2 = lead;
-    feed ({ { inst, &lead }, { vocal, &lead2 } }, 480, lead.totalSamples());
-    e.timerCallback();
+    leadIn (e, 48000.0, 480);
 
     SteppedSine v (48000.0, { { -20.0f, 0.45 } }), i (48000.0, { { -18.0f, 0.45 } });
     matchRun (e, v, i, 480);
@@ -548,10 +542,7 @@ TEST_F (EditorMatchBreak, ASectionOfOneBlockCanBeMeasuredAndTrimmedWithoutHarm)
 TEST_F (EditorMatchBreak, TwoHourSectionThenTrimsKeepsItsNumbers)
 {
     auto& e = openPair (48000.0, 4097);
-    SteppedSine lead (48000.0, { { -18.0f, 0.2 } });
-    SteppedSine lead2 = lead;
-    feed ({ { inst, &lead }, { vocal, &lead2 } }, 4097, lead.totalSamples());
-    e.timerCallback();
+    leadIn (e, 48000.0, 4097);
 
     // An hour at -20 dBFS, an hour at -30 dBFS. Worked by hand from the level
     // L of the -20 dBFS part: the two halves' mean energy is 0.55 of the loud
@@ -622,10 +613,7 @@ TEST_F (EditorMatchBreak, InstMeasuresWithItsViewOpenWhileAVocalMatchesThenTrims
     ei.timerCallback();
     click (ei.setInstTargetButton);
     ei.timerCallback();
-    SteppedSine lead (48000.0, { { -18.0f, 0.2 } });
-    SteppedSine lead2 = lead;
-    feed ({ { inst, &lead }, { vocal, &lead2 } }, 512, lead.totalSamples());
-    ev.timerCallback();
+    leadIn (ev, 48000.0, 512);
     ei.timerCallback();
 
     // The instrumental: 3 s at -24, 3 s at -14 dBFS; the vocal steady at -20.
@@ -697,10 +685,7 @@ TEST_F (EditorMatchBreak, InstMeasuresWithItsViewOpenWhileAVocalMatchesThenTrims
 TEST_F (EditorMatchBreak, AVocalRunWhoseInstIsRemovedEndsCleanly)
 {
     auto& e = openPair (48000.0, 480);
-    SteppedSine lead (48000.0, { { -18.0f, 0.2 } });
-    SteppedSine lead2 = lead;
-    feed ({ { inst, &lead }, { vocal, &lead2 } }, 480, lead.totalSamples());
-    e.timerCallback();
+    leadIn (e, 48000.0, 480);
     const auto idleCaption = e.matchButton.getButtonText();
 
     SteppedSine v (48000.0, { { -20.0f, 6.0 } }), i (48000.0, { { -18.0f, 6.0 } });
@@ -747,10 +732,7 @@ TEST_F (EditorMatchBreak, AVocalRunWhoseInstIsRemovedEndsCleanly)
 TEST_F (EditorMatchBreak, MatchOnBThenOnAKeepsEachSectionsResultCardAndChart)
 {
     auto& e = openPair (48000.0, 480);
-    SteppedSine lead (48000.0, { { -18.0f, 0.2 } });
-    SteppedSine lead2 = lead;
-    feed ({ { inst, &lead }, { vocal, &lead2 } }, 480, lead.totalSamples());
-    e.timerCallback();
+    leadIn (e, 48000.0, 480);
 
     const auto select = [&] (int s)
     {
@@ -805,10 +787,7 @@ TEST_F (EditorMatchBreak, ReactivationInTheMiddleOfARunLeavesNoWrongResult)
         editors.clear();
         processors.clear();
         auto& e = openPair (48000.0, 480);
-        SteppedSine lead (48000.0, { { -18.0f, 0.2 } });
-        SteppedSine lead2 = lead;
-        feed ({ { inst, &lead }, { vocal, &lead2 } }, 480, lead.totalSamples());
-        e.timerCallback();
+        leadIn (e, 48000.0, 480);
         const auto idleCaption = e.matchButton.getButtonText();
 
         SteppedSine v1 (48000.0, { { -20.0f, 2.0 } }), i1 (48000.0, { { -18.0f, 2.0 } });
