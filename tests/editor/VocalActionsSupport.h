@@ -152,8 +152,10 @@ private:
     std::vector<std::thread> threads;
 };
 
+/** Ticks the windows until the condition holds. The bound only catches a
+    hang: under a sanitizer on a busy machine the audio threads are slow. */
 template <typename Condition>
-bool tickUntil (std::initializer_list<QuorvaneEditor*> editors, Condition done, int maxTicks = 2000)
+bool tickUntil (std::initializer_list<QuorvaneEditor*> editors, Condition done, int maxTicks = 12000)
 {
     for (int i = 0; i < maxTicks; ++i)
     {
