@@ -475,6 +475,18 @@ float QuorvaneEditor::round1 (float value)
 
 namespace
 {
+// The dot of a measure button pulses once a second while its run lasts.
+void pulseOnce (ProgressButton& button)
+{
+    const auto ms = juce::Time::getMillisecondCounter();
+    const float p = juce::jlimit (0.0f, 1.0f, 0.5f + 0.5f * std::cos (juce::MathConstants<float>::twoPi * (float) (ms % 1000) / 1000.0f));
+    if (std::abs (button.pulse - p) > 0.001f)
+    {
+        button.pulse = p;
+        button.repaint();
+    }
+}
+
 void setCell (juce::Label& l, const juce::String& text, juce::Colour colour)
 {
     if (l.findColour (juce::Label::textColourId) != colour)
@@ -798,13 +810,7 @@ void QuorvaneEditor::refreshSectionControls (int n, int s, bool)
     const char* text = "MATCH TO INST";
     if (run)
     {
-        const auto ms = juce::Time::getMillisecondCounter();
-        const float p = juce::jlimit (0.0f, 1.0f, 0.5f + 0.5f * std::cos (juce::MathConstants<float>::twoPi * (float) (ms % 1000) / 1000.0f));
-        if (std::abs (matchButton.pulse - p) > 0.001f)
-        {
-            matchButton.pulse = p;
-            matchButton.repaint();
-        }
+        pulseOnce (matchButton);
         text = proc.armedSectionStart.load() ? "WAITING FOR PLAY"
                                              : (proc.linkMeasurementToTransport.load() ? "STOPS WITH PLAYBACK" : "STOP");
     }
@@ -907,13 +913,7 @@ void QuorvaneEditor::refreshInstButton()
     const char* text = "MATCH TO TARGET LUFS";
     if (active)
     {
-        const auto ms = juce::Time::getMillisecondCounter();
-        const float p = juce::jlimit (0.0f, 1.0f, 0.5f + 0.5f * std::cos (juce::MathConstants<float>::twoPi * (float) (ms % 1000) / 1000.0f));
-        if (std::abs (instMeasureButton.pulse - p) > 0.001f)
-        {
-            instMeasureButton.pulse = p;
-            instMeasureButton.repaint();
-        }
+        pulseOnce (instMeasureButton);
         text = proc.armedInstStart.load() ? "WAITING FOR PLAY"
                                           : (proc.linkMeasurementToTransport.load() ? "STOPS WITH PLAYBACK" : "STOP");
     }

@@ -523,8 +523,7 @@ private:
     static juce::AudioProcessorValueTreeState::ParameterLayout createParameterLayout();
 
     void renewHistoryRevision (int index) noexcept;
-    void endSectionRunBeforeRestore();
-    void endInstRunBeforeRestore();
+    void endRunsBeforeRestore();
 
     // Undo steps, link propagation and put-backs of Offset Gain and Inst
     // Offset edits; the message-thread part of handleAsyncUpdate.

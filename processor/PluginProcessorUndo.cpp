@@ -180,17 +180,14 @@ void QuorvaneProcessor::restoreSnapshot (const UndoSnapshot& snap)
 }
 
 //==============================================================================
-void QuorvaneProcessor::endSectionRunBeforeRestore()
+void QuorvaneProcessor::endRunsBeforeRestore()
 {
     // A section run (or an armed or held-open one) does not belong to the
     // state being put back: its result would be refused by the restored
     // section and lost while the window still offered STOP. Both sides drop it.
     if (measuringSectionIndex() >= 0 || armedSectionStart.load() || deferredSectionStart.load() || runHeldOpen.load())
         cancelActiveMeasurementsForSettingsChange();
-}
 
-void QuorvaneProcessor::endInstRunBeforeRestore()
-{
     // The same for the Inst's own run: it would go on measuring behind the
     // restored result (the window still offering STOP), and its stop would
     // then replace that result. It ends here and keeps nothing, and a start
@@ -215,10 +212,7 @@ void QuorvaneProcessor::endInstRunBeforeRestore()
     }
 
     if (instMeasuring.exchange (false))
-    {
-        instStopEndsStart.store (instStartCounter.load());
-        instStopCounter.fetch_add (1);
-    }
+        stopInstMeasurement();
 
     const auto stop = instStopCounter.load();
 
@@ -240,8 +234,7 @@ void QuorvaneProcessor::undo()
     if (undoStack.empty())
         return;
 
-    endSectionRunBeforeRestore();
-    endInstRunBeforeRestore();
+    endRunsBeforeRestore();
 
     redoStack.push_back (captureSnapshot());
     auto snap = std::move (undoStack.back());
@@ -257,8 +250,7 @@ void QuorvaneProcessor::redo()
     if (redoStack.empty())
         return;
 
-    endSectionRunBeforeRestore();
-    endInstRunBeforeRestore();
+    endRunsBeforeRestore();
 
     undoStack.push_back (captureSnapshot());
     auto snap = std::move (redoStack.back());
@@ -279,8 +271,7 @@ void QuorvaneProcessor::selectABSlot (int slot)
 
     // The other slot's state replaces the live one as an undo does: a run
     // going on now belongs to neither and ends without a result.
-    endSectionRunBeforeRestore();
-    endInstRunBeforeRestore();
+    endRunsBeforeRestore();
 
     pushUndoSnapshot();
     auto live = captureSnapshot();

@@ -585,16 +585,22 @@ void SettingsFile::takeOverValuesOnDisk()
 
     const juce::ScopedLock sl (getLock());
     noteChangedKeys();
-    auto merged = *onDisk;
+    adoptValues (*onDisk);
+}
 
+// Under the property lock: memory takes over the given values (the other
+// stores' keys), keeping the changes made here since, and remembers them as
+// last seen.
+void SettingsFile::adoptValues (juce::StringPairArray values)
+{
     for (const auto& key : changedHere)
-        qvn::takeValue (merged, key, getAllProperties());
+        qvn::takeValue (values, key, getAllProperties());
 
-    getAllProperties() = merged;
+    getAllProperties() = values;
     lastSeen.clear();
 
-    for (int i = 0; i < merged.size(); ++i)
-        lastSeen.emplace (merged.getAllKeys()[i], merged.getAllValues()[i]);
+    for (int i = 0; i < values.size(); ++i)
+        lastSeen.emplace (values.getAllKeys()[i], values.getAllValues()[i]);
 }
 
 bool SettingsFile::saveIfNeeded()
@@ -645,16 +651,7 @@ bool SettingsFile::save()
 
             // Memory takes over the other stores' values, keeping the
             // changes made here after the values were taken.
-            auto merged = values;
-
-            for (const auto& key : changedHere)
-                qvn::takeValue (merged, key, getAllProperties());
-
-            getAllProperties() = merged;
-            lastSeen.clear();
-
-            for (int i = 0; i < merged.size(); ++i)
-                lastSeen.emplace (merged.getAllKeys()[i], merged.getAllValues()[i]);
+            adoptValues (values);
         }
         else
         {

@@ -90,6 +90,7 @@ private:
     void propertyChanged() override;
     void open();
     void noteChangedKeys();
+    void adoptValues (juce::StringPairArray values);
     juce::String fileText (const juce::StringPairArray& values) const;
 
     const juce::File file;
