@@ -1566,15 +1566,7 @@ void QuorvaneEditor::handleMatchClick()
         return;
     }
 
-    // The result goes before the analysis reset and the start counter, in
-    // the order the audio thread and the asynchronous update read them.
-    section.frozen.store (false);
-    section.selfLufs.store (-120.0f);
-    section.partnerLufs.store (-120.0f);
-    section.gainDb.store (0.0f);
-    section.seconds.store (0.0f);
-    proc.resetSectionAnalysis (s, false);
-    proc.kickSectionMeasurement (s);
+    proc.beginSectionMeasurement (s);
 }
 
 void QuorvaneEditor::commitTypedOffset()

@@ -558,16 +558,7 @@ void QuorvaneProcessor::handleAsyncUpdate()
         const auto s = deferredSectionIndex.exchange (-1);
 
         if (s >= 0 && s < numSectionSlots && ! sections[(size_t) s].locked.load())
-        {
-            auto& section = sections[(size_t) s];
-            section.frozen.store (false);
-            section.selfLufs.store (-120.0f);
-            section.partnerLufs.store (-120.0f);
-            section.gainDb.store (0.0f);
-            section.seconds.store (0.0f);
-            resetSectionAnalysis (s, false);
-            kickSectionMeasurement (s);
-        }
+            beginSectionMeasurement (s);
     }
 
     if (deferredInstStart.exchange (false))

@@ -286,6 +286,11 @@ public:
         the start counter moves last. Message or audio thread. */
     void kickSectionMeasurement (int section);
 
+    /** Starts measuring an unlocked section from no result: drops its result
+        and analysis (the trim stays), then kicks the run. Message thread (the
+        MATCH button, or the asynchronous update once playback began). */
+    void beginSectionMeasurement (int section);
+
     /** Resets one unlocked section: result, analysis, trim, link group and
         Offset Gain; a measurement of it that is running is cancelled. */
     void resetSectionMeasurementNoUndo (int section);
@@ -306,6 +311,12 @@ public:
         instMeasuring. Message thread (the editor, or the asynchronous update
         after playback began). */
     void startInstMeasurement();
+
+    /** Drops a section's result (levels, gain, length, frozen) together with
+        anything a finished run left in its two slots for the audio thread to
+        take over, both under analysisMutex: once the section is no longer
+        frozen, that run must not be taken over again. Message thread. */
+    void dropSectionResult (int section);
 
     /** Clears a section's stored analysis under analysisMutex. */
     void resetSectionAnalysis (int section, bool resetTrim);

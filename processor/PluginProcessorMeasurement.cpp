@@ -535,16 +535,20 @@ void QuorvaneProcessor::pickUpSectionResults (double sampleRate)
         auto& own = slot.ownSections[(size_t) i];
         auto& inst = slot.instSections[(size_t) i];
 
-        if (section.frozen.load() || section.locked.load() || ! own.done.load() || ! inst.done.load())
+        const auto ready = [&] { return ! section.frozen.load() && ! section.locked.load() && own.done.load() && inst.done.load(); };
+
+        if (! ready())
+            continue;
+
+        std::unique_lock<std::mutex> lock (analysisMutex, std::try_to_lock);
+
+        // Asked again under the lock: a new start or a reset drops the slots
+        // and the result under it, and what it dropped must not come back.
+        if (! lock.owns_lock() || ! ready())
             continue;
 
         const auto ownHistory = own.history.load();
         const auto instHistory_ = inst.history.load();
-
-        std::unique_lock<std::mutex> lock (analysisMutex, std::try_to_lock);
-
-        if (! lock.owns_lock())
-            continue;
 
         if (ownHistory != nullptr && instHistory_ != nullptr && ! ownHistory->empty() && ! instHistory_->empty())
         {
@@ -563,12 +567,11 @@ void QuorvaneProcessor::pickUpSectionResults (double sampleRate)
         {
             recomputeSectionFromTrim (i);
         }
-        else
-        {
-            own.done.store (false);
-            inst.done.store (false);
-        }
 
+        // Taken over once: an undo or a state that brings back an unfrozen
+        // section must not receive this run again.
+        own.done.store (false);
+        inst.done.store (false);
         renewHistoryRevision (i);
     }
 }

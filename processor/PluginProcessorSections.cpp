@@ -361,6 +361,30 @@ void QuorvaneProcessor::kickSectionMeasurement (int section)
     slot.startCounter.fetch_add (1);
 }
 
+void QuorvaneProcessor::beginSectionMeasurement (int section)
+{
+    dropSectionResult (section);
+    resetSectionAnalysis (section, false);
+    kickSectionMeasurement (section);
+}
+
+void QuorvaneProcessor::dropSectionResult (int section)
+{
+    auto& s = sections[(size_t) section];
+    const std::lock_guard<std::mutex> lock (analysisMutex);
+
+    // The audio thread takes a finished run over only while the section is
+    // not frozen, and only under this lock: the run's slots go first.
+    clearSlotMeasurement (ownSlot->ownSections[(size_t) section]);
+    clearSlotMeasurement (ownSlot->instSections[(size_t) section]);
+
+    s.frozen.store (false);
+    s.selfLufs.store (-120.0f);
+    s.partnerLufs.store (-120.0f);
+    s.gainDb.store (0.0f);
+    s.seconds.store (0.0f);
+}
+
 void QuorvaneProcessor::resetSectionMeasurementNoUndo (int section)
 {
     if (section < 0 || section >= numSectionSlots)
@@ -378,11 +402,7 @@ void QuorvaneProcessor::resetSectionMeasurementNoUndo (int section)
 
     runHeldOpen.store (false);
 
-    s.frozen.store (false);
-    s.selfLufs.store (-120.0f);
-    s.partnerLufs.store (-120.0f);
-    s.gainDb.store (0.0f);
-    s.seconds.store (0.0f);
+    dropSectionResult (section);
     s.linkGroup.store (0);
 
     resetSectionAnalysis (section, true);
@@ -394,9 +414,6 @@ void QuorvaneProcessor::resetSectionMeasurementNoUndo (int section)
 
     storedOffsets[(size_t) section].store (0.0f);
     internalParamWrite.store (false);
-
-    clearSlotMeasurement (ownSlot->ownSections[(size_t) section]);
-    clearSlotMeasurement (ownSlot->instSections[(size_t) section]);
 }
 
 void QuorvaneProcessor::resetSectionAnalysis (int section, bool resetTrim)

@@ -184,9 +184,10 @@ void QuorvaneProcessor::endRunsBeforeRestore()
 {
     // A section run (or an armed or held-open one) does not belong to the
     // state being put back: its result would be refused by the restored
-    // section and lost while the window still offered STOP. Both sides drop it.
-    if (measuringSectionIndex() >= 0 || armedSectionStart.load() || deferredSectionStart.load() || runHeldOpen.load())
-        cancelActiveMeasurementsForSettingsChange();
+    // section and lost while the window still offered STOP. Both sides drop
+    // it, and so is a run stopped a moment ago whose result no block has
+    // taken over yet: it would land in the restored state.
+    cancelActiveMeasurementsForSettingsChange();
 
     // The same for the Inst's own run: it would go on measuring behind the
     // restored result (the window still offering STOP), and its stop would

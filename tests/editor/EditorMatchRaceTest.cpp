@@ -74,3 +74,115 @@ TEST_F (EditorVocalActions, UndoAndABSwitchWhileAudioThreadsMeasure)
     }
     audio.stop();
 }
+
+// A finished run is handed from the measuring side to the section once. An
+// undone result, a reset section or the next MATCH must not get it back from
+// what the audio thread once handed over.
+TEST_F (EditorVocalActions, AResultIsTakenOverOnceAndNeverComesBack)
+{
+    auto& e = openVocal();
+    runBlocks ({ inst, vocal }, 5);
+    auto& sec = vocal->sections[0];
+
+    click (e.matchButton);
+    runBlocks ({ inst, vocal }, 300);
+    click (e.matchButton);
+    runBlocks ({ inst, vocal }, 3);
+    ASSERT_TRUE (sec.frozen.load());
+    const float self = sec.selfLufs.load(), gain = sec.gainDb.load();
+    ASSERT_GT (self, -40.0f);
+
+    // Undo of the STOP: the section is back to no result, and stays there
+    // while the audio goes on.
+    e.timerCallback();
+    ASSERT_TRUE (e.undoButton->isEnabled());
+    click (*e.undoButton);
+    runBlocks ({ inst, vocal }, 10);
+    e.timerCallback();
+    EXPECT_FALSE (sec.frozen.load());
+    EXPECT_EQ (sec.selfLufs.load(), -120.0f);
+    EXPECT_EQ (sec.gainDb.load(), 0.0f);
+    EXPECT_EQ (e.matchButton.getButtonText(), "MATCH TO INST");
+
+    // Redo brings exactly that result back.
+    ASSERT_TRUE (e.redoButton->isEnabled());
+    click (*e.redoButton);
+    runBlocks ({ inst, vocal }, 10);
+    EXPECT_TRUE (sec.frozen.load());
+    EXPECT_EQ (sec.selfLufs.load(), self);
+    EXPECT_EQ (sec.gainDb.load(), gain);
+
+    // A reset section stays empty too.
+    vocal->resetSectionMeasurementNoUndo (0);
+    runBlocks ({ inst, vocal }, 10);
+    EXPECT_FALSE (sec.frozen.load());
+    EXPECT_EQ (sec.selfLufs.load(), -120.0f);
+
+    // STOP undone before any block saw the stop: that run's result does not
+    // arrive afterwards, and the next run measures as usual.
+    click (e.matchButton);
+    runBlocks ({ inst, vocal }, 300);
+    click (e.matchButton);
+    e.timerCallback();
+    click (*e.undoButton);
+    runBlocks ({ inst, vocal }, 10);
+    e.timerCallback();
+    EXPECT_FALSE (sec.frozen.load());
+    EXPECT_EQ (sec.selfLufs.load(), -120.0f);
+    EXPECT_EQ (e.matchButton.getButtonText(), "MATCH TO INST");
+    click (e.matchButton);
+    runBlocks ({ inst, vocal }, 300);
+    click (e.matchButton);
+    runBlocks ({ inst, vocal }, 3);
+    EXPECT_TRUE (sec.frozen.load());
+    EXPECT_NEAR (sec.selfLufs.load(), self, 0.01f);
+}
+
+// MATCH pressed again and again while both audio threads run flat out: every
+// start leaves the section unmeasured for the new run (an earlier run's
+// result taken over again at the wrong moment would freeze it, and the new
+// run's result would then be refused at STOP).
+TEST_F (EditorVocalActions, EveryMatchStartBeginsFromNoResultWhileAudioThreadsRun)
+{
+    auto& e = openVocal();
+    std::atomic<bool> running { true };
+    std::vector<std::thread> threads;
+    for (auto* p : { inst, vocal })
+        threads.emplace_back ([p, &running]
+        {
+            juce::AudioBuffer<float> buffer (2, 480);
+            juce::MidiBuffer midi;
+            for (int b = 0; running.load(); ++b)
+            {
+                for (int n = 0; n < 480; ++n)
+                {
+                    const float s = 0.1f * (float) std::sin (2.0 * juce::MathConstants<double>::pi * 997.0 * (b * 480 + n) / 48000.0);
+                    buffer.setSample (0, n, s);
+                    buffer.setSample (1, n, s);
+                }
+                p->processBlock (buffer, midi);
+            }
+        });
+    ASSERT_TRUE (tickUntil ({ &e }, [&] { return vocal->hasPartner.load() && inst->ownSlot->role.load() == 1; }));
+
+    auto& sec = vocal->sections[0];
+    auto& own = vocal->ownSlot->ownSections[0];
+    int frozenWhileMeasuring = 0;
+    for (int round = 0; round < 60; ++round)
+    {
+        click (e.matchButton);
+        ASSERT_TRUE (own.measuring.load());
+        if (sec.frozen.load())
+            ++frozenWhileMeasuring;
+        ASSERT_TRUE (tickUntil ({ &e }, [&] { return own.elapsedSeconds.load() >= 0.6f || sec.frozen.load(); }, 3000));
+        if (sec.frozen.load())
+            ++frozenWhileMeasuring;
+        click (e.matchButton);
+        ASSERT_TRUE (tickUntil ({ &e }, [&] { return sec.frozen.load(); }, 3000)) << "round " << round << ": the run's result arrives";
+        EXPECT_GT (sec.selfLufs.load(), -40.0f);
+    }
+    running = false;
+    for (auto& t : threads)
+        t.join();
+    EXPECT_EQ (frozenWhileMeasuring, 0) << "runs that went on behind an earlier result";
+}
