@@ -1,0 +1,226 @@
+// A finished section run is handed from both audio threads to the Vocal's
+// section once. These sessions try to lose that result or get it twice: a
+// reactivation between STOP and the take-over, STOP and MATCH pressed while
+// the audio threads run flat out, odd block sizes and sample rates. Levels
+// are checked against libebur128, gains against numbers worked by hand
+// (gain = Offset + INST - VOCAL for the same sine at two levels). Run under
+// the thread sanitizer too.
+
+#include "VocalActionsSupport.h"
+
+namespace
+{
+/** Integrated loudness, as libebur128 measures it, of a stereo 997 Hz sine
+    of the given peak level, n samples long at the given rate. */
+double oracleLufs (float peakDb, double sampleRate, std::int64_t samples)
+{
+    auto* st = ebur128_init (2, (unsigned long) sampleRate, EBUR128_MODE_I);
+    const float a = std::pow (10.0f, peakDb / 20.0f);
+    std::vector<float> frames (2 * 1024);
+    double phase = 0.0;
+    for (std::int64_t done = 0; done < samples;)
+    {
+        const auto n = (size_t) std::min<std::int64_t> (1024, samples - done);
+        for (size_t i = 0; i < n; ++i)
+        {
+            const float v = a * (float) std::sin (phase);
+            phase += 2.0 * juce::MathConstants<double>::pi * 997.0 / sampleRate;
+            frames[2 * i] = v;
+            frames[2 * i + 1] = v;
+        }
+        ebur128_add_frames_float (st, frames.data(), n);
+        done += (std::int64_t) n;
+    }
+    double out = 0.0;
+    ebur128_loudness_global (st, &out);
+    ebur128_destroy (&st);
+    return out;
+}
+
+/** Plays a 997 Hz sine of its own level through each processor, block by
+    block on the test's thread, and keeps the gain the last block applied. */
+struct Player
+{
+    struct Track
+    {
+        QuorvaneProcessor* proc;
+        float peakDb;
+        double phase = 0.0;
+        float gainDb = -200.0f;
+    };
+
+    Player (std::vector<Track> t, double rate, int size) : tracks (std::move (t)), sampleRate (rate), blockSize (size) {}
+
+    void prepare()
+    {
+        for (auto& t : tracks)
+        {
+            t.proc->setPlayConfigDetails (2, 2, sampleRate, blockSize);
+            t.proc->prepareToPlay (sampleRate, blockSize);
+        }
+    }
+
+    /** Blocks through every track. */
+    void play (int blocks) { playOnly (blocks, { 0, 1 }); }
+
+    /** Blocks through the given tracks only. */
+    void playOnly (int blocks, const std::vector<size_t>& only)
+    {
+        juce::AudioBuffer<float> buffer (2, blockSize);
+        juce::MidiBuffer midi;
+        for (int b = 0; b < blocks; ++b)
+            for (auto i : only)
+            {
+                auto& t = tracks[i];
+                const float a = std::pow (10.0f, t.peakDb / 20.0f);
+                for (int n = 0; n < blockSize; ++n)
+                {
+                    const float v = a * (float) std::sin (t.phase);
+                    t.phase += 2.0 * juce::MathConstants<double>::pi * 997.0 / sampleRate;
+                    buffer.setSample (0, n, v);
+                    buffer.setSample (1, n, v);
+                }
+                const double in = buffer.getRMSLevel (0, 0, blockSize);
+                t.proc->processBlock (buffer, midi);
+                t.gainDb = (float) (20.0 * std::log10 (std::max (1.0e-12, (double) buffer.getRMSLevel (0, 0, blockSize)) / in));
+            }
+    }
+
+    std::vector<Track> tracks;
+    double sampleRate;
+    int blockSize;
+};
+
+/** What a finished run of the Vocal against the Inst must leave in section
+    0: both levels as libebur128 measures the two sines over the run's
+    length, the hand-worked gain, and that gain at the output. */
+void expectTakenOver (QuorvaneProcessor& vocal, Player& player, float vocalDb, float instDb)
+{
+    auto& sec = vocal.sections[0];
+    ASSERT_TRUE (sec.frozen.load()) << "the stopped run's result arrives";
+    const auto samples = (std::int64_t) std::llround ((double) sec.analysisSeconds.load() * player.sampleRate);
+    EXPECT_NEAR (sec.selfLufs.load(), oracleLufs (vocalDb, player.sampleRate, samples), 0.05);
+    EXPECT_NEAR (sec.partnerLufs.load(), oracleLufs (instDb, player.sampleRate, samples), 0.05);
+    EXPECT_NEAR (sec.gainDb.load(), instDb - vocalDb, 0.02f);
+    player.play (2);
+    EXPECT_NEAR (player.tracks[1].gainDb, sec.gainDb.load(), 0.02f) << "the stored gain is applied";
+}
+} // namespace
+
+// The host reactivates one instance or both after STOP, before the audio
+// threads have handed the run over (or after only one side has published).
+// The run ended at STOP with all its audio measured: its result must
+// arrive, not be cancelled as a run cut short by the reactivation.
+TEST_F (EditorVocalActions, AReactivationAfterStopKeepsTheStoppedRun)
+{
+    struct Case
+    {
+        const char* name;
+        std::vector<size_t> sawStop;    // tracks that play a block between STOP and the reactivation
+        std::vector<size_t> reactivate; // 0 Inst, 1 Vocal
+    };
+    const Case cases[] = {
+        { "no block, Vocal reactivated", {}, { 1 } },
+        { "no block, Inst reactivated", {}, { 0 } },
+        { "no block, both reactivated", {}, { 0, 1 } },
+        { "Vocal published, Inst reactivated", { 1 }, { 0 } },
+        { "Vocal published, both reactivated", { 1 }, { 0, 1 } },
+        { "Inst published, Vocal reactivated", { 0 }, { 1 } },
+        { "Inst published, both reactivated", { 0 }, { 0, 1 } },
+    };
+
+    auto& e = openVocal();
+    Player player ({ { inst, -14.0f }, { vocal, -20.0f } }, 48000.0, 480);
+    player.prepare();
+    player.play (5);
+
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (c.name);
+        click (e.matchButton);
+        ASSERT_TRUE (vocal->ownSlot->ownSections[0].measuring.load());
+        player.play (250);
+        click (e.matchButton);
+        player.playOnly (1, c.sawStop);
+        for (auto i : c.reactivate)
+            player.tracks[i].proc->prepareToPlay (48000.0, 480);
+        player.play (3);
+        e.timerCallback();
+        expectTakenOver (*vocal, player, -20.0f, -14.0f);
+        EXPECT_FALSE (vocal->ownSlot->ownSections[0].measuring.load()) << "no run left measuring";
+        EXPECT_EQ (e.matchButton.getButtonText(), "MATCH TO INST");
+    }
+}
+
+// STOP and at once MATCH again, hundreds of times, while both audio threads
+// run flat out: a block may be publishing the stopped run at the very moment
+// the new start clears the slots. Every new start must go on measuring (not
+// be swallowed by the old run's publication), and its STOP must bring its
+// own result.
+TEST_F (EditorVocalActions, StopThenMatchAtOnceNeverSwallowsTheNewRun)
+{
+    auto& e = openVocal();
+    std::atomic<bool> running { true };
+    std::vector<std::thread> threads;
+    for (auto [p, db] : { std::pair { inst, -14.0f }, std::pair { vocal, -20.0f } })
+        threads.emplace_back ([p = p, db = db, &running]
+        {
+            juce::AudioBuffer<float> buffer (2, 480);
+            juce::MidiBuffer midi;
+            const float a = std::pow (10.0f, db / 20.0f);
+            double phase = 0.0;
+            while (running.load())
+            {
+                for (int n = 0; n < 480; ++n)
+                {
+                    const float v = a * (float) std::sin (phase);
+                    phase += 2.0 * juce::MathConstants<double>::pi * 997.0 / 48000.0;
+                    buffer.setSample (0, n, v);
+                    buffer.setSample (1, n, v);
+                }
+                p->processBlock (buffer, midi);
+            }
+        });
+    ASSERT_TRUE (tickUntil ({ &e }, [&] { return vocal->hasPartner.load() && inst->ownSlot->role.load() == 1; }));
+
+    auto& sec = vocal->sections[0];
+    auto& own = vocal->ownSlot->ownSections[0];
+    const auto selfRef = oracleLufs (-20.0f, 48000.0, 48000), instRef = oracleLufs (-14.0f, 48000.0, 48000);
+    int swallowed = 0, lost = 0, wrong = 0;
+    click (e.matchButton);
+    for (int round = 0; round < 300; ++round)
+    {
+        ASSERT_TRUE (tickUntil ({ &e }, [&] { return own.elapsedSeconds.load() >= 0.5f || ! own.measuring.load(); }, 3000));
+        if (! own.measuring.load())
+        {
+            // The last MATCH was swallowed: start again to go on.
+            ++swallowed;
+            click (e.matchButton);
+            continue;
+        }
+        click (e.matchButton); // STOP
+        click (e.matchButton); // MATCH at once
+        if (! own.measuring.load())
+            ++swallowed;
+        // The new run's own result, after a short run.
+        if (! tickUntil ({ &e }, [&] { return own.elapsedSeconds.load() >= 0.5f || ! own.measuring.load(); }, 3000) || ! own.measuring.load())
+        {
+            ++swallowed;
+            click (e.matchButton);
+            continue;
+        }
+        click (e.matchButton);
+        if (! tickUntil ({ &e }, [&] { return sec.frozen.load(); }, 3000))
+            ++lost;
+        else if (std::abs (sec.selfLufs.load() - selfRef) > 0.05 || std::abs (sec.partnerLufs.load() - instRef) > 0.05
+                 || std::abs (sec.gainDb.load() - 6.0f) > 0.02f)
+            ++wrong;
+        click (e.matchButton);
+    }
+    running = false;
+    for (auto& t : threads)
+        t.join();
+    EXPECT_EQ (swallowed, 0) << "MATCH presses that started no run";
+    EXPECT_EQ (lost, 0) << "STOPs whose result never arrived";
+    EXPECT_EQ (wrong, 0) << "results unlike the oracle";
+}
