@@ -351,3 +351,119 @@ TEST_F (EditorVocalActions, TwoVocalsOneUndoesItsStopTheOtherKeepsItsResult)
         EXPECT_FALSE (vocal2->sections[0].frozen.load());
     }
 }
+
+namespace
+{
+/** The host's transport as every instance sees it: one playing flag, each
+    instance's own position. */
+struct Transport
+{
+    struct Head : juce::AudioPlayHead
+    {
+        juce::Optional<PositionInfo> getPosition() const override
+        {
+            PositionInfo info;
+            info.setIsPlaying (transport->playing.load());
+            info.setTimeInSamples (position);
+            return info;
+        }
+        const Transport* transport = nullptr;
+        std::int64_t position = 0;
+    };
+
+    explicit Transport (std::vector<QuorvaneProcessor*> p) : procs (std::move (p)), heads (procs.size())
+    {
+        for (size_t i = 0; i < procs.size(); ++i)
+        {
+            heads[i].transport = this;
+            procs[i]->setPlayHead (&heads[i]);
+        }
+    }
+
+    ~Transport()
+    {
+        for (auto* p : procs)
+            p->setPlayHead (nullptr);
+    }
+
+    std::atomic<bool> playing { false };
+    std::vector<QuorvaneProcessor*> procs;
+    std::vector<Head> heads;
+};
+} // namespace
+
+// MATCH with the run linked to the transport: the start waits for playback,
+// the host's stop ends the run. Between that stop and the take-over the
+// session goes on: nothing, a reactivation of the Inst before its next
+// block, or an Undo of the MATCH. The result arrives once (or, undone,
+// never), and the next linked run measures as usual.
+TEST_F (EditorVocalActions, TransportLinkedRunsEndedByTheHostStop)
+{
+    enum class After { nothing, instReactivated, undo };
+    const std::pair<After, const char*> cases[] = { { After::nothing, "nothing" }, { After::instReactivated, "Inst reactivated" },
+                                                    { After::undo, "Undo" }, { After::nothing, "nothing again" } };
+
+    auto& e = openVocal();
+    Transport transport ({ inst, vocal });
+    Player player ({ { inst, -14.0f }, { vocal, -20.0f } }, 48000.0, 480);
+    player.prepare();
+    vocal->linkMeasurementToTransport = true;
+    const auto playAndAdvance = [&] (int blocks, std::vector<size_t> only)
+    {
+        for (int b = 0; b < blocks; ++b)
+        {
+            player.playOnly (1, only);
+            for (auto i : only)
+                transport.heads[i].position += transport.playing.load() ? 480 : 0;
+            vocal->handleUpdateNowIfNeeded();
+        }
+    };
+    playAndAdvance (5, { 0, 1 });
+    auto& sec = vocal->sections[0];
+
+    for (const auto& [after, name] : cases)
+    {
+        SCOPED_TRACE (name);
+        // The undone run is louder: taken over after all, it would show.
+        const bool frozenBefore = sec.frozen.load();
+        const float selfBefore = sec.selfLufs.load(), gainBefore = sec.gainDb.load();
+        player.tracks[1].peakDb = after == After::undo ? -26.0f : -20.0f;
+        click (e.matchButton);
+        ASSERT_TRUE (vocal->armedSectionStart.load()) << "the start waits for playback";
+        playAndAdvance (20, { 0, 1 });
+        EXPECT_FALSE (vocal->ownSlot->ownSections[0].measuring.load());
+
+        transport.playing = true;
+        playAndAdvance (250, { 0, 1 });
+        ASSERT_TRUE (vocal->ownSlot->ownSections[0].measuring.load()) << "playback began the run";
+        transport.playing = false;
+        playAndAdvance (1, { 1 }); // the Vocal's block sees the host stop first
+
+        if (after == After::instReactivated)
+            inst->prepareToPlay (48000.0, 480);
+        if (after == After::undo)
+        {
+            e.timerCallback();
+            click (*e.undoButton);
+        }
+        playAndAdvance (5, { 0, 1 });
+        e.timerCallback();
+
+        EXPECT_FALSE (vocal->ownSlot->ownSections[0].measuring.load()) << "no run left measuring";
+        EXPECT_EQ (e.matchButton.getButtonText(), "MATCH TO INST");
+        if (after == After::undo)
+        {
+            // Back to what the section held before that MATCH, for good.
+            playAndAdvance (30, { 0, 1 });
+            EXPECT_EQ (sec.frozen.load(), frozenBefore) << "the undone run does not arrive later";
+            EXPECT_EQ (sec.selfLufs.load(), selfBefore);
+            EXPECT_EQ (sec.gainDb.load(), gainBefore);
+            EXPECT_NEAR (player.tracks[1].gainDb, gainBefore, 0.02f);
+        }
+        else
+        {
+            EXPECT_NEAR (sec.analysisSeconds.load(), 2.5f, 0.02f) << "the run lasted from playback to the host stop";
+            expectTakenOver (*vocal, player, -20.0f, -14.0f);
+        }
+    }
+}
