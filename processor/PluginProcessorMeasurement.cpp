@@ -382,6 +382,13 @@ void QuorvaneProcessor::handleOwnStop()
     if (startEndedByStop (slot, seenStartCounter))
         beginOwnRun (slot.stopEndsStart.load(), true);
 
+    // A stop made before the run measured now began ended an earlier run,
+    // which that start has already superseded: STOP and MATCH fell between
+    // this thread's reads of the stop and the start counters, so the start
+    // was seen first. It must not end the new run a block after it began.
+    if (counterIsAfter (seenStartCounter, slot.stopEndsStart.load()))
+        return;
+
     const auto s = ownMeasuringSection;
 
     if (s >= 0)
@@ -492,6 +499,11 @@ void QuorvaneProcessor::handleInstSideStop (PerVocalState& e)
     // seen yet begins and ends here.
     if (startEndedByStop (p, e.seenStartCounter))
         beginInstSideRun (e, p.stopEndsStart.load(), true);
+
+    // As on the Vocal's side: a stop of a run that a start seen first has
+    // already superseded leaves the new run alone.
+    if (counterIsAfter (e.seenStartCounter, p.stopEndsStart.load()))
+        return;
 
     const auto s = e.measuringSection;
 

@@ -8,6 +8,9 @@
 
 #include "VocalActionsSupport.h"
 
+#include <array>
+#include <tuple>
+
 namespace
 {
 /** Integrated loudness, as libebur128 measures it, of a stereo 997 Hz sine
@@ -179,9 +182,10 @@ TEST_F (EditorVocalActions, StopThenMatchAtOnceNeverSwallowsTheNewRun)
 {
     auto& e = openVocal();
     std::atomic<bool> running { true };
+    std::array<std::atomic<int>, 2> blocksDone {};
     std::vector<std::thread> threads;
-    for (auto [p, db] : { std::pair { inst, -14.0f }, std::pair { vocal, -20.0f } })
-        threads.emplace_back ([p = p, db = db, &running]
+    for (auto [p, db, count] : { std::tuple { inst, -14.0f, &blocksDone[0] }, std::tuple { vocal, -20.0f, &blocksDone[1] } })
+        threads.emplace_back ([p = p, db = db, count = count, &running]
         {
             juce::AudioBuffer<float> buffer (2, 480);
             juce::MidiBuffer midi;
@@ -197,12 +201,23 @@ TEST_F (EditorVocalActions, StopThenMatchAtOnceNeverSwallowsTheNewRun)
                     buffer.setSample (1, n, v);
                 }
                 p->processBlock (buffer, midi);
+                count->fetch_add (1);
             }
         });
     ASSERT_TRUE (tickUntil ({ &e }, [&] { return vocal->hasPartner.load() && inst->ownSlot->role.load() == 1; }));
 
+    // Both threads have begun a block after the click: a block that was
+    // running at the click may still show the stopped run's length for a
+    // moment, which is not the new run's.
+    const auto blocksSeen = [&]
+    {
+        const int inst0 = blocksDone[0].load() + 2, vocal0 = blocksDone[1].load() + 2;
+        ASSERT_TRUE (tickUntil ({ &e }, [&] { return blocksDone[0].load() >= inst0 && blocksDone[1].load() >= vocal0; }, 3000));
+    };
+
     auto& sec = vocal->sections[0];
     auto& own = vocal->ownSlot->ownSections[0];
+    auto& inst0 = vocal->ownSlot->instSections[0];
     const auto selfRef = oracleLufs (-20.0f, 48000.0, 48000), instRef = oracleLufs (-14.0f, 48000.0, 48000);
     int swallowed = 0, lost = 0, wrong = 0;
     click (e.matchButton);
@@ -220,8 +235,12 @@ TEST_F (EditorVocalActions, StopThenMatchAtOnceNeverSwallowsTheNewRun)
         click (e.matchButton); // MATCH at once
         if (! own.measuring.load())
             ++swallowed;
+        blocksSeen();
         // The new run's own result, after a short run.
-        if (! tickUntil ({ &e }, [&] { return own.elapsedSeconds.load() >= 0.5f || ! own.measuring.load(); }, 3000) || ! own.measuring.load())
+        // Both sides long enough for a gating block: the two threads run
+        // flat out, not in step, so the Inst may be behind the Vocal.
+        if (! tickUntil ({ &e }, [&] { return (own.elapsedSeconds.load() >= 0.5f && inst0.elapsedSeconds.load() >= 0.5f) || ! own.measuring.load(); }, 3000)
+            || ! own.measuring.load())
         {
             ++swallowed;
             click (e.matchButton);
