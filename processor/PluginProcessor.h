@@ -447,6 +447,7 @@ public:
     int seenStopCounter = 0;                              // audio thread
     int seenMeterResetCounter = 0;                        // audio thread
     int ownMeasuringSection = -1;                         // audio thread
+    std::array<float, numSectionSlots> stoppedRunSeconds {}; // audio thread: length of each section's last published run
     SectionRun sectionRun;                                // audio thread
     std::atomic<bool> runHeldOpen { false };
     std::atomic<bool> linkMeasurementToTransport { false };
@@ -551,8 +552,14 @@ private:
     void startInstRun (int start);
     void syncPartnersAndSettings();
     void measureOwnSide (const juce::AudioBuffer<float>& view, double sampleRate);
+    void beginOwnRun (int start, bool endedAlready);
+    void handleOwnStop();
     void measureInstSide (const juce::AudioBuffer<float>& view, double sampleRate);
-    void pickUpSectionResults (double sampleRate);
+    void beginInstSideRun (PerVocalState& e, int start, bool endedAlready);
+    void handleInstSideStop (PerVocalState& e);
+    void pickUpSectionResults();
+    void dropSectionResultLocked (int section);             // analysisMutex held
+    void resetSectionAnalysisLocked (int section, bool resetTrim); // analysisMutex held
 
     // Gain application and live metering stages (audio thread)
     void resetLiveMeters() noexcept;

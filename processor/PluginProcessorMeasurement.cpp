@@ -10,8 +10,11 @@
 namespace
 {
 /** Publishes one side of a finished section measurement: the level and the
-    lists first, `done` after them, then the measuring flag goes. */
-void finalizeIntegration (SectionSlot& slot, LoudnessMeter& meter, CustomWeightedRmsMeter* custom)
+    lists first, `done` after them, then (on the Inst's side, which owns it)
+    the measuring flag goes. The Vocal's measuring flag belongs to whoever
+    starts and stops the run: every stop clears it before it is signalled,
+    and a MATCH pressed while this publishes sets it again, which must stand. */
+void finalizeIntegration (SectionSlot& slot, LoudnessMeter& meter, CustomWeightedRmsMeter* custom, bool endMeasuring)
 {
     slot.lufs.store (meter.getIntegratedLUFS());
 
@@ -44,7 +47,9 @@ void finalizeIntegration (SectionSlot& slot, LoudnessMeter& meter, CustomWeighte
     }
 
     slot.done.store (true);
-    slot.measuring.store (false);
+
+    if (endMeasuring)
+        slot.measuring.store (false);
 }
 
 float secondsOf (std::int64_t samples, double sampleRate)
@@ -158,7 +163,7 @@ void QuorvaneProcessor::processBlock (juce::AudioBuffer<float>& buffer, juce::Mi
     if (role == 2)
     {
         measureOwnSide (view, sampleRate);
-        pickUpSectionResults (sampleRate);
+        pickUpSectionResults();
         refreshSectionGains();
     }
     else if (role == 1)
@@ -196,9 +201,14 @@ void QuorvaneProcessor::runTransportLink (bool playing, bool wasPlaying)
         return;
     }
 
-    if (measuringSectionIndex() >= 0 || runHeldOpen.load())
+    if (const auto m = measuringSectionIndex(); m >= 0 || runHeldOpen.load())
     {
         runHeldOpen.store (false);
+
+        // The run's flag goes before the stop, as the STOP button does it.
+        if (m >= 0)
+            ownSlot->ownSections[(size_t) m].measuring.store (false);
+
         ownSlot->signalStop();
     }
 
@@ -335,84 +345,102 @@ void QuorvaneProcessor::syncPartnersAndSettings()
 }
 
 //==============================================================================
+void QuorvaneProcessor::beginOwnRun (int start, bool endedAlready)
+{
+    auto& slot = *ownSlot;
+    seenStartCounter = start;
+    const auto s = slot.measuringSection.load();
+
+    // A run begun and ended before this block shows its flag cleared by the
+    // stop; as on the Inst's side it is measured (for no time) all the same,
+    // so that both sides publish it and the take-over consumes both.
+    if (s >= 0 && s < numSectionSlots && (endedAlready || slot.ownSections[(size_t) s].measuring.load()))
+    {
+        ownMeasuringSection = s;
+        sectionMeters[(size_t) s].reset(); // no filter state left over from an earlier run
+        sectionCustomMeters[(size_t) s].resetMeasurement();
+        // The records go whole, `done` included: an earlier run published
+        // while this start was being made must not pass for this run's.
+        clearSlotMeasurement (slot.ownSections[(size_t) s]);
+    }
+}
+
+void QuorvaneProcessor::handleOwnStop()
+{
+    auto& slot = *ownSlot;
+    const auto stop = slot.stopCounter.load();
+
+    if (stop == seenStopCounter)
+        return;
+
+    seenStopCounter = stop;
+
+    // A start made before this stop that no block has seen yet: that run
+    // begins and ends here, in the order the two were made. (A stop that
+    // came first leaves an older start count, and the restart below
+    // supersedes the old run as before.)
+    if (startEndedByStop (slot, seenStartCounter))
+        beginOwnRun (slot.stopEndsStart.load(), true);
+
+    // A stop made before the run measured now began ended an earlier run,
+    // which that start has already superseded: STOP and MATCH fell between
+    // this thread's reads of the stop and the start counters, so the start
+    // was seen first. It must not end the new run a block after it began.
+    if (counterIsAfter (seenStartCounter, slot.stopEndsStart.load()))
+        return;
+
+    const auto s = ownMeasuringSection;
+
+    if (s >= 0)
+    {
+        auto& own = slot.ownSections[(size_t) s];
+
+        // The section was started again before this block saw the stop
+        // (STOP or a reset, then MATCH on the same section, faster than
+        // one block): the new start has already cleared the records and
+        // set them measuring, so the old run is dropped without touching
+        // them. Publishing or clearing here would lose the new run.
+        if (restartPending (slot, seenStartCounter, s))
+        {
+        }
+        else if (slot.cancelMarker.load() == stop)
+        {
+            clearSlotMeasurement (own);
+            own.measuring.store (false);
+        }
+        else
+        {
+            // Kept for the take-over: a reactivation may prepare the meter
+            // again before a block takes the result over.
+            stoppedRunSeconds[(size_t) s] = secondsOf (sectionMeters[(size_t) s].getSamplesProcessed(), preparedSampleRate);
+            finalizeIntegration (own, sectionMeters[(size_t) s], &sectionCustomMeters[(size_t) s], false);
+        }
+
+        ownMeasuringSection = -1;
+    }
+    else if (slot.startCounter.load() == seenStartCounter)
+    {
+        const auto m = slot.measuringSection.load();
+
+        if (m >= 0 && m < numSectionSlots)
+        {
+            slot.ownSections[(size_t) m].measuring.store (false);
+            slot.ownSections[(size_t) m].elapsedSeconds.store (0.0f);
+        }
+    }
+}
+
 void QuorvaneProcessor::measureOwnSide (const juce::AudioBuffer<float>& view, double sampleRate)
 {
     auto& slot = *ownSlot;
 
-    const auto startRun = [&] (int start)
-    {
-        seenStartCounter = start;
-        const auto s = slot.measuringSection.load();
-
-        if (s >= 0 && s < numSectionSlots && slot.ownSections[(size_t) s].measuring.load())
-        {
-            ownMeasuringSection = s;
-            sectionMeters[(size_t) s].reset(); // no filter state left over from an earlier run
-            sectionCustomMeters[(size_t) s].resetMeasurement();
-            auto& own = slot.ownSections[(size_t) s];
-            own.history.store (nullptr);
-            own.frames.store (nullptr);
-            own.customFrames.store (nullptr);
-        }
-    };
-
-    // Stop
-    const auto stop = slot.stopCounter.load();
-
-    if (stop != seenStopCounter)
-    {
-        seenStopCounter = stop;
-
-        // A start made before this stop that no block has seen yet: that run
-        // begins and ends here, in the order the two were made. (A stop that
-        // came first leaves an older start count, and the restart below
-        // supersedes the old run as before.)
-        if (startEndedByStop (slot, seenStartCounter))
-            startRun (slot.stopEndsStart.load());
-
-        const auto s = ownMeasuringSection;
-
-        if (s >= 0)
-        {
-            auto& own = slot.ownSections[(size_t) s];
-
-            // The section was started again before this block saw the stop
-            // (STOP or a reset, then MATCH on the same section, faster than
-            // one block): the new start has already cleared the records and
-            // set them measuring, so the old run is dropped without touching
-            // them. Publishing or clearing here would lose the new run.
-            if (restartPending (slot, seenStartCounter, s))
-            {
-            }
-            else if (slot.cancelMarker.load() == stop)
-            {
-                clearSlotMeasurement (own);
-                own.measuring.store (false);
-            }
-            else
-            {
-                finalizeIntegration (own, sectionMeters[(size_t) s], &sectionCustomMeters[(size_t) s]);
-            }
-
-            ownMeasuringSection = -1;
-        }
-        else if (slot.startCounter.load() == seenStartCounter)
-        {
-            const auto m = slot.measuringSection.load();
-
-            if (m >= 0 && m < numSectionSlots)
-            {
-                slot.ownSections[(size_t) m].measuring.store (false);
-                slot.ownSections[(size_t) m].elapsedSeconds.store (0.0f);
-            }
-        }
-    }
+    handleOwnStop();
 
     // Start
     const auto start = slot.startCounter.load();
 
     if (start != seenStartCounter)
-        startRun (start);
+        beginOwnRun (start, false);
 
     // Feed
     const auto s = ownMeasuringSection;
@@ -437,6 +465,81 @@ void QuorvaneProcessor::measureOwnSide (const juce::AudioBuffer<float>& view, do
     }
 }
 
+void QuorvaneProcessor::beginInstSideRun (PerVocalState& e, int start, bool endedAlready)
+{
+    auto& p = *e.slot;
+    e.seenStartCounter = start;
+    const auto s = p.measuringSection.load();
+
+    // A run that the Vocal has already begun and ended may show its
+    // measuring flag cleared; it is measured (for no time) all the same
+    // so that both sides publish it.
+    if (s >= 0 && s < numSectionSlots && (endedAlready || p.ownSections[(size_t) s].measuring.load()))
+    {
+        e.measuringSection = s;
+        e.meters[(size_t) s].reset(); // no filter state left over from an earlier run
+        e.customMeters[(size_t) s].resetMeasurement();
+        auto& inst = p.instSections[(size_t) s];
+        clearSlotMeasurement (inst);
+        inst.measuring.store (true);
+    }
+}
+
+void QuorvaneProcessor::handleInstSideStop (PerVocalState& e)
+{
+    auto& p = *e.slot;
+    const auto stop = p.stopCounter.load();
+
+    if (stop == e.seenStopCounter)
+        return;
+
+    e.seenStopCounter = stop;
+
+    // As on the Vocal's side: a start made before this stop and not
+    // seen yet begins and ends here.
+    if (startEndedByStop (p, e.seenStartCounter))
+        beginInstSideRun (e, p.stopEndsStart.load(), true);
+
+    // As on the Vocal's side: a stop of a run that a start seen first has
+    // already superseded leaves the new run alone.
+    if (counterIsAfter (e.seenStartCounter, p.stopEndsStart.load()))
+        return;
+
+    const auto s = e.measuringSection;
+
+    if (s >= 0)
+    {
+        auto& inst = p.instSections[(size_t) s];
+
+        // As on the Vocal's side: a restart of the same section
+        // supersedes the old run, whose data is not published.
+        if (restartPending (p, e.seenStartCounter, s))
+        {
+        }
+        else if (p.cancelMarker.load() == stop)
+        {
+            clearSlotMeasurement (inst);
+            inst.measuring.store (false);
+        }
+        else
+        {
+            finalizeIntegration (inst, e.meters[(size_t) s], &e.customMeters[(size_t) s], true);
+        }
+
+        e.measuringSection = -1;
+    }
+    else
+    {
+        const auto m = p.measuringSection.load();
+
+        if (m >= 0 && m < numSectionSlots)
+        {
+            p.instSections[(size_t) m].measuring.store (false);
+            p.instSections[(size_t) m].elapsedSeconds.store (0.0f);
+        }
+    }
+}
+
 void QuorvaneProcessor::measureInstSide (const juce::AudioBuffer<float>& view, double sampleRate)
 {
     for (auto& entry : perVocalStates)
@@ -444,75 +547,12 @@ void QuorvaneProcessor::measureInstSide (const juce::AudioBuffer<float>& view, d
         auto& e = *entry;
         auto& p = *e.slot;
 
-        const auto startRun = [&] (int start, bool endedAlready)
-        {
-            e.seenStartCounter = start;
-            const auto s = p.measuringSection.load();
-
-            // A run that the Vocal has already begun and ended may show its
-            // measuring flag cleared; it is measured (for no time) all the same
-            // so that both sides publish it.
-            if (s >= 0 && s < numSectionSlots && (endedAlready || p.ownSections[(size_t) s].measuring.load()))
-            {
-                e.measuringSection = s;
-                e.meters[(size_t) s].reset(); // no filter state left over from an earlier run
-                e.customMeters[(size_t) s].resetMeasurement();
-                auto& inst = p.instSections[(size_t) s];
-                clearSlotMeasurement (inst);
-                inst.measuring.store (true);
-            }
-        };
-
-        const auto stop = p.stopCounter.load();
-
-        if (stop != e.seenStopCounter)
-        {
-            e.seenStopCounter = stop;
-
-            // As on the Vocal's side: a start made before this stop and not
-            // seen yet begins and ends here.
-            if (startEndedByStop (p, e.seenStartCounter))
-                startRun (p.stopEndsStart.load(), true);
-
-            const auto s = e.measuringSection;
-
-            if (s >= 0)
-            {
-                auto& inst = p.instSections[(size_t) s];
-
-                // As on the Vocal's side: a restart of the same section
-                // supersedes the old run, whose data is not published.
-                if (restartPending (p, e.seenStartCounter, s))
-                {
-                }
-                else if (p.cancelMarker.load() == stop)
-                {
-                    clearSlotMeasurement (inst);
-                    inst.measuring.store (false);
-                }
-                else
-                {
-                    finalizeIntegration (inst, e.meters[(size_t) s], &e.customMeters[(size_t) s]);
-                }
-
-                e.measuringSection = -1;
-            }
-            else
-            {
-                const auto m = p.measuringSection.load();
-
-                if (m >= 0 && m < numSectionSlots)
-                {
-                    p.instSections[(size_t) m].measuring.store (false);
-                    p.instSections[(size_t) m].elapsedSeconds.store (0.0f);
-                }
-            }
-        }
+        handleInstSideStop (e);
 
         const auto start = p.startCounter.load();
 
         if (start != e.seenStartCounter)
-            startRun (start, false);
+            beginInstSideRun (e, start, false);
 
         if (const auto s = e.measuringSection; s >= 0)
         {
@@ -525,7 +565,7 @@ void QuorvaneProcessor::measureInstSide (const juce::AudioBuffer<float>& view, d
     }
 }
 
-void QuorvaneProcessor::pickUpSectionResults (double sampleRate)
+void QuorvaneProcessor::pickUpSectionResults()
 {
     auto& slot = *ownSlot;
 
@@ -535,7 +575,14 @@ void QuorvaneProcessor::pickUpSectionResults (double sampleRate)
         auto& own = slot.ownSections[(size_t) i];
         auto& inst = slot.instSections[(size_t) i];
 
-        const auto ready = [&] { return ! section.frozen.load() && ! section.locked.load() && own.done.load() && inst.done.load(); };
+        // A start no block has begun yet is dropping this section's result:
+        // what lies in its slots may be the stopped run published just as
+        // that start cleared them, and waits for the start to clear it.
+        const auto ready = [&]
+        {
+            return ! section.frozen.load() && ! section.locked.load() && own.done.load() && inst.done.load()
+                   && slot.startCounter.load() == seenStartCounter;
+        };
 
         if (! ready())
             continue;
@@ -553,8 +600,7 @@ void QuorvaneProcessor::pickUpSectionResults (double sampleRate)
         if (ownHistory != nullptr && instHistory_ != nullptr && ! ownHistory->empty() && ! instHistory_->empty())
         {
             const auto elapsed = own.elapsedSeconds.load();
-            section.analysisSeconds.store (elapsed > 0.05f ? elapsed
-                                                           : secondsOf (sectionMeters[(size_t) i].getSamplesProcessed(), sampleRate));
+            section.analysisSeconds.store (elapsed > 0.05f ? elapsed : stoppedRunSeconds[(size_t) i]);
             section.selfHistory = *ownHistory;
             section.partnerHistory = *instHistory_;
             section.selfFrames = own.frames.load();
@@ -583,6 +629,15 @@ void QuorvaneProcessor::cancelRunningMeasurementsForRestart()
     // running measurement has gathered. Publishing the rest would give a result
     // over part of the run (and, on the Inst side, over a different stretch of
     // time than the Vocal's), so the run is cancelled on both sides instead.
+    // A stop that no block has handled yet is different: that run ended with
+    // all its audio measured, and it is published here as the next block
+    // would have published it (cancelling it would lose the result the user
+    // stopped for, on both sides).
+    handleOwnStop();
+
+    for (auto& entry : perVocalStates)
+        handleInstSideStop (*entry);
+
     if (ownMeasuringSection >= 0)
     {
         auto& own = ownSlot->ownSections[(size_t) ownMeasuringSection];

@@ -311,8 +311,9 @@ void QuorvaneProcessor::runVocalRunSwitch (int committed, int numSamples, bool p
     }
 
     const auto old = run.runSection;
-    const bool wasMeasuring = ownSlot->ownSections[(size_t) old].measuring.load();
+    const bool wasMeasuring = ownSlot->ownSections[(size_t) old].measuring.exchange (false);
 
+    // The old run's flag goes before its stop, as the STOP button does it.
     if (wasMeasuring)
         ownSlot->signalStop();
 
@@ -363,15 +364,24 @@ void QuorvaneProcessor::kickSectionMeasurement (int section)
 
 void QuorvaneProcessor::beginSectionMeasurement (int section)
 {
-    dropSectionResult (section);
-    resetSectionAnalysis (section, false);
+    // One hold of the lock from the dropped result to the moved start
+    // counter: the audio thread never takes over what lies in the slots
+    // between the two (a stopped run published at this very moment).
+    const std::lock_guard<std::mutex> lock (analysisMutex);
+    dropSectionResultLocked (section);
+    resetSectionAnalysisLocked (section, false);
     kickSectionMeasurement (section);
 }
 
 void QuorvaneProcessor::dropSectionResult (int section)
 {
-    auto& s = sections[(size_t) section];
     const std::lock_guard<std::mutex> lock (analysisMutex);
+    dropSectionResultLocked (section);
+}
+
+void QuorvaneProcessor::dropSectionResultLocked (int section)
+{
+    auto& s = sections[(size_t) section];
 
     // The audio thread takes a finished run over only while the section is
     // not frozen, and only under this lock: the run's slots go first.
@@ -421,8 +431,13 @@ void QuorvaneProcessor::resetSectionAnalysis (int section, bool resetTrim)
     if (section < 0 || section >= numSectionSlots)
         return;
 
-    auto& s = sections[(size_t) section];
     const std::lock_guard<std::mutex> lock (analysisMutex);
+    resetSectionAnalysisLocked (section, resetTrim);
+}
+
+void QuorvaneProcessor::resetSectionAnalysisLocked (int section, bool resetTrim)
+{
+    auto& s = sections[(size_t) section];
     s.analysisSeconds.store (0.0f);
 
     if (resetTrim)

@@ -59,9 +59,14 @@ inline void startMeasuring (QuorvaneProcessor& v, int section)
     v.kickSectionMeasurement (section);
 }
 
-/** What the editor does for STOP. */
+/** What the editor does for STOP: the run's flag goes, then the stop. */
 inline void stopMeasuring (QuorvaneProcessor& v)
 {
+    if (const auto s = v.measuringSectionIndex(); s >= 0)
+    {
+        v.ownSlot->ownSections[(size_t) s].measuring.store (false);
+        v.ownSlot->ownSections[(size_t) s].elapsedSeconds.store (0.0f);
+    }
     v.ownSlot->signalStop();
 }
 /** One Inst and any number of Vocal instances driven block by block over the
