@@ -157,14 +157,10 @@ TEST_F (EditorVocalActions, EveryMatchStartBeginsFromNoResultWhileAudioThreadsRu
                 {
                     juce::AudioBuffer<float> buffer (2, 480);
                     juce::MidiBuffer midi;
-                    for (int b = 0; running.load(); ++b)
+                    double phase = 0.0;
+                    while (running.load())
                     {
-                        for (int n = 0; n < 480; ++n)
-                        {
-                            const float s = 0.1f * (float) std::sin (2.0 * juce::MathConstants<double>::pi * 997.0 * (b * 480 + n) / 48000.0);
-                            buffer.setSample (0, n, s);
-                            buffer.setSample (1, n, s);
-                        }
+                        fillSine (buffer, 0.1f, phase);
                         p->processBlock (buffer, midi);
                     }
                 });

@@ -47,13 +47,7 @@ public:
                 while (running.load())
                 {
                     const float a = level->load() <= -119.0f ? 0.0f : std::pow (10.0f, level->load() / 20.0f);
-                    for (int n = 0; n < 480; ++n)
-                    {
-                        const float s = a * (float) std::sin (phase);
-                        phase += 2.0 * juce::MathConstants<double>::pi * 997.0 / 48000.0;
-                        buffer.setSample (0, n, s);
-                        buffer.setSample (1, n, s);
-                    }
+                    qvn::test::fillSine (buffer, a, phase);
                     p->processBlock (buffer, midi);
                     std::this_thread::sleep_for (std::chrono::microseconds (2500));
                 }

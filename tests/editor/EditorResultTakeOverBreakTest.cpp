@@ -85,13 +85,7 @@ struct Player
             {
                 auto& t = tracks[i];
                 const float a = std::pow (10.0f, t.peakDb / 20.0f);
-                for (int n = 0; n < blockSize; ++n)
-                {
-                    const float v = a * (float) std::sin (t.phase);
-                    t.phase += 2.0 * juce::MathConstants<double>::pi * 997.0 / sampleRate;
-                    buffer.setSample (0, n, v);
-                    buffer.setSample (1, n, v);
-                }
+                fillSine (buffer, a, t.phase, sampleRate);
                 const double in = buffer.getRMSLevel (0, 0, blockSize);
                 t.proc->processBlock (buffer, midi);
                 if (in > 1.0e-4) // a one-sample block may land on a zero crossing
@@ -193,13 +187,7 @@ TEST_F (EditorVocalActions, StopThenMatchAtOnceNeverSwallowsTheNewRun)
             double phase = 0.0;
             while (running.load())
             {
-                for (int n = 0; n < 480; ++n)
-                {
-                    const float v = a * (float) std::sin (phase);
-                    phase += 2.0 * juce::MathConstants<double>::pi * 997.0 / 48000.0;
-                    buffer.setSample (0, n, v);
-                    buffer.setSample (1, n, v);
-                }
+                fillSine (buffer, a, phase);
                 p->processBlock (buffer, midi);
                 count->fetch_add (1);
             }

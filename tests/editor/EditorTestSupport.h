@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <memory>
 #include <vector>
@@ -60,6 +61,19 @@ inline void pump()
     for (int i = 0; i < 1000; ++i)
         if (! juce::dispatchNextMessageOnSystemQueue (true))
             break;
+}
+
+/** Fills every channel of a block with a 997 Hz sine of the given peak
+    amplitude, going on from the phase the last block left. */
+inline void fillSine (juce::AudioBuffer<float>& buffer, float amplitude, double& phase, double sampleRate = 48000.0)
+{
+    for (int n = 0; n < buffer.getNumSamples(); ++n)
+    {
+        const float v = amplitude * (float) std::sin (phase);
+        phase += 2.0 * juce::MathConstants<double>::pi * 997.0 / sampleRate;
+        for (int ch = 0; ch < buffer.getNumChannels(); ++ch)
+            buffer.setSample (ch, n, v);
+    }
 }
 
 /** A trim handle of a Learn History chart pressed at one fraction of the

@@ -119,13 +119,7 @@ public:
                         continue;
                     }
                     const float a = std::pow (10.0f, db / 20.0f);
-                    for (int n = 0; n < 480; ++n)
-                    {
-                        const float s = a * (float) std::sin (phase);
-                        phase += 2.0 * juce::MathConstants<double>::pi * 997.0 / 48000.0;
-                        buffer.setSample (0, n, s);
-                        buffer.setSample (1, n, s);
-                    }
+                    fillSine (buffer, a, phase);
                     const double in = a / std::sqrt (2.0);
                     p->processBlock (buffer, midi);
                     gain->store ((float) (20.0 * std::log10 (std::max (1.0e-12, (double) buffer.getRMSLevel (0, 0, 480)) / in)));
