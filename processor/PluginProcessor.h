@@ -312,12 +312,6 @@ public:
         after playback began). */
     void startInstMeasurement();
 
-    /** Drops a section's result (levels, gain, length, frozen) together with
-        anything a finished run left in its two slots for the audio thread to
-        take over, both under analysisMutex: once the section is no longer
-        frozen, that run must not be taken over again. Message thread. */
-    void dropSectionResult (int section);
-
     /** Clears a section's stored analysis under analysisMutex. */
     void resetSectionAnalysis (int section, bool resetTrim);
 
@@ -558,7 +552,10 @@ private:
     void beginInstSideRun (PerVocalState& e, int start, bool endedAlready);
     void handleInstSideStop (PerVocalState& e);
     void pickUpSectionResults();
-    void dropSectionResultLocked (int section);             // analysisMutex held
+    // Drops a section's result (levels, gain, length, frozen) with anything a
+    // finished run left in its two slots: once the section is no longer
+    // frozen, that run must not be taken over again. analysisMutex held.
+    void dropSectionResultLocked (int section);
     void resetSectionAnalysisLocked (int section, bool resetTrim); // analysisMutex held
 
     // Gain application and live metering stages (audio thread)

@@ -373,12 +373,6 @@ void QuorvaneProcessor::beginSectionMeasurement (int section)
     kickSectionMeasurement (section);
 }
 
-void QuorvaneProcessor::dropSectionResult (int section)
-{
-    const std::lock_guard<std::mutex> lock (analysisMutex);
-    dropSectionResultLocked (section);
-}
-
 void QuorvaneProcessor::dropSectionResultLocked (int section)
 {
     auto& s = sections[(size_t) section];
@@ -412,10 +406,16 @@ void QuorvaneProcessor::resetSectionMeasurementNoUndo (int section)
 
     runHeldOpen.store (false);
 
-    dropSectionResult (section);
-    s.linkGroup.store (0);
+    {
+        // One hold of the lock, as for a start: nothing a finished run left
+        // in the slots is taken over between the dropped result and the
+        // cleared analysis.
+        const std::lock_guard<std::mutex> lock (analysisMutex);
+        dropSectionResultLocked (section);
+        resetSectionAnalysisLocked (section, true);
+    }
 
-    resetSectionAnalysis (section, true);
+    s.linkGroup.store (0);
 
     internalParamWrite.store (true);
 
