@@ -7,10 +7,8 @@
 TEST_F (EditorInstView, TypedTargetAndOffsetAreFilteredClampedOrIgnored)
 {
     QuorvaneProcessor* pp = nullptr;
-    auto& e = openInst (pp);
+    auto& e = openTargetView (pp);
     auto& p = *pp;
-    click (e.setInstTargetButton);
-    tick (e);
 
     struct Gestures : juce::AudioProcessorListener
     {

@@ -227,10 +227,8 @@ TEST_F (EditorInstView, MeasureButtonStatesCaptionsAndUndoSteps)
 TEST_F (EditorInstView, SliderDragIsOneUndoStep)
 {
     QuorvaneProcessor* pp = nullptr;
-    auto& e = openInst (pp);
+    auto& e = openTargetView (pp);
     auto& p = *pp;
-    click (e.setInstTargetButton);
-    tick (e);
     auto& s = e.instOffsetSlider;
     ASSERT_GT (s.getWidth(), 50);
     const auto mods = juce::ModifierKeys::leftButtonModifier;

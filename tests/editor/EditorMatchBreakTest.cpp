@@ -118,6 +118,18 @@ protected:
         return e;
     }
 
+    /** A fresh instance of the given role, prepared at 48 kHz / 480 as the
+        host prepares it, that loads a saved state. */
+    QuorvaneProcessor& restoredInstance (int role, const juce::MemoryBlock& state)
+    {
+        auto& fresh = addProcessor (role);
+        fresh.setPlayConfigDetails (2, 2, 48000.0, 480);
+        fresh.prepareToPlay (48000.0, 480);
+        fresh.setStateInformation (state.getData(), (int) state.getSize());
+        fresh.handleUpdateNowIfNeeded();
+        return fresh;
+    }
+
     /** A short lead-in through both instances so they link up, then a tick. */
     void leadIn (QuorvaneEditor& e, double rate, int block)
     {
@@ -125,6 +137,14 @@ protected:
         SteppedSine lead2 = lead;
         feed ({ { inst, &lead }, { vocal, &lead2 } }, block, lead.totalSamples());
         e.timerCallback();
+    }
+
+    /** The pair opened and already linked by a lead-in. */
+    QuorvaneEditor& openLinkedPair (double rate, int block)
+    {
+        auto& e = openPair (rate, block);
+        leadIn (e, rate, block);
+        return e;
     }
 
     /** One MATCH run through the window: click, the given audio, click, then
@@ -162,9 +182,7 @@ TEST_F (EditorMatchBreak, LateAndGappedVocalAtOddBlockSizesAndRatesMeasuresWhatL
         SCOPED_TRACE ("rate " + juce::String (c.rate) + ", block " + juce::String (c.block));
         editors.clear();
         processors.clear();
-        auto& e = openPair (c.rate, c.block);
-
-        leadIn (e, c.rate, c.block);
+        auto& e = openLinkedPair (c.rate, c.block);
 
         SteppedSine v (c.rate, vocalSteps), i (c.rate, instSteps);
         matchRun (e, v, i, c.block);
@@ -187,8 +205,7 @@ TEST_F (EditorMatchBreak, LateAndGappedVocalAtOddBlockSizesAndRatesMeasuresWhatL
 
 TEST_F (EditorMatchBreak, TrimIsKeptOverASecondRunAndTravelsWithTheState)
 {
-    auto& e = openPair (48000.0, 480);
-    leadIn (e, 48000.0, 480);
+    auto& e = openLinkedPair (48000.0, 480);
 
     // A first, loud run, trimmed to its second half by the chart's handle.
     SteppedSine v1 (48000.0, { { -10.0f, 4.0 } }), i1 (48000.0, { { -18.0f, 4.0 } });
@@ -221,11 +238,7 @@ TEST_F (EditorMatchBreak, TrimIsKeptOverASecondRunAndTravelsWithTheState)
     juce::MemoryBlock state;
     vocal->getStateInformation (state);
 
-    auto& fresh = addProcessor (2);
-    fresh.setPlayConfigDetails (2, 2, 48000.0, 480);
-    fresh.prepareToPlay (48000.0, 480);
-    fresh.setStateInformation (state.getData(), (int) state.getSize());
-    fresh.handleUpdateNowIfNeeded();
+    auto& fresh = restoredInstance (2, state);
     SteppedSine after (48000.0, { { -20.0f, 1.0 } });
     feed ({ { &fresh, &after } }, 480, 480);
     auto& e2 = open (fresh);
@@ -254,8 +267,7 @@ TEST_F (EditorMatchBreak, TrimIsKeptOverASecondRunAndTravelsWithTheState)
 
 TEST_F (EditorMatchBreak, StateSavedDuringARunAndAWindowReopenedDuringIt)
 {
-    auto& e = openPair (48000.0, 480);
-    leadIn (e, 48000.0, 480);
+    auto& e = openLinkedPair (48000.0, 480);
     const auto idleCaption = e.matchButton.getButtonText();
 
     SteppedSine v (48000.0, { { -22.0f, 10.0 } }), i (48000.0, { { -18.0f, 10.0 } });
@@ -302,11 +314,7 @@ TEST_F (EditorMatchBreak, StateSavedDuringARunAndAWindowReopenedDuringIt)
     juce::MemoryBlock state;
     vocal->getStateInformation (state);
     {
-        auto& fresh = addProcessor (2);
-        fresh.setPlayConfigDetails (2, 2, 48000.0, 480);
-        fresh.prepareToPlay (48000.0, 480);
-        fresh.setStateInformation (state.getData(), (int) state.getSize());
-        fresh.handleUpdateNowIfNeeded();
+        auto& fresh = restoredInstance (2, state);
         auto& ef = open (fresh);
         ef.setSize (1092, 612);
         ef.timerCallback();
@@ -431,8 +439,7 @@ float appliedGainDb (QuorvaneProcessor& p, int blocks = 40)
 
 TEST_F (EditorMatchBreak, TrimsInSequenceUndoRedoAndABKeepLevelsGainAndHandlesTogether)
 {
-    auto& e = openPair (48000.0, 480);
-    leadIn (e, 48000.0, 480);
+    auto& e = openLinkedPair (48000.0, 480);
 
     // 2 s at -30, 2 s at -20, 2 s at -26 dBFS against a steady -18 dBFS Inst.
     SteppedSine v (48000.0, { { -30.0f, 2.0 }, { -20.0f, 2.0 }, { -26.0f, 2.0 } }), i (48000.0, { { -18.0f, 6.0 } });
@@ -515,8 +522,7 @@ TEST_F (EditorMatchBreak, TrimsInSequenceUndoRedoAndABKeepLevelsGainAndHandlesTo
 
 TEST_F (EditorMatchBreak, ASectionOfOneBlockCanBeMeasuredAndTrimmedWithoutHarm)
 {
-    auto& e = openPair (48000.0, 480);
-    leadIn (e, 48000.0, 480);
+    auto& e = openLinkedPair (48000.0, 480);
 
     SteppedSine v (48000.0, { { -20.0f, 0.45 } }), i (48000.0, { { -18.0f, 0.45 } });
     matchRun (e, v, i, 480);
@@ -541,8 +547,7 @@ TEST_F (EditorMatchBreak, ASectionOfOneBlockCanBeMeasuredAndTrimmedWithoutHarm)
 
 TEST_F (EditorMatchBreak, TwoHourSectionThenTrimsKeepsItsNumbers)
 {
-    auto& e = openPair (48000.0, 4097);
-    leadIn (e, 48000.0, 4097);
+    auto& e = openLinkedPair (48000.0, 4097);
 
     // An hour at -20 dBFS, an hour at -30 dBFS. Worked by hand from the level
     // L of the -20 dBFS part: the two halves' mean energy is 0.55 of the loud
@@ -684,8 +689,7 @@ TEST_F (EditorMatchBreak, InstMeasuresWithItsViewOpenWhileAVocalMatchesThenTrims
 
 TEST_F (EditorMatchBreak, AVocalRunWhoseInstIsRemovedEndsCleanly)
 {
-    auto& e = openPair (48000.0, 480);
-    leadIn (e, 48000.0, 480);
+    auto& e = openLinkedPair (48000.0, 480);
     const auto idleCaption = e.matchButton.getButtonText();
 
     SteppedSine v (48000.0, { { -20.0f, 6.0 } }), i (48000.0, { { -18.0f, 6.0 } });
@@ -731,8 +735,7 @@ TEST_F (EditorMatchBreak, AVocalRunWhoseInstIsRemovedEndsCleanly)
 
 TEST_F (EditorMatchBreak, MatchOnBThenOnAKeepsEachSectionsResultCardAndChart)
 {
-    auto& e = openPair (48000.0, 480);
-    leadIn (e, 48000.0, 480);
+    auto& e = openLinkedPair (48000.0, 480);
 
     const auto select = [&] (int s)
     {
@@ -786,8 +789,7 @@ TEST_F (EditorMatchBreak, ReactivationInTheMiddleOfARunLeavesNoWrongResult)
         SCOPED_TRACE ("reactivated at " + juce::String (newRate));
         editors.clear();
         processors.clear();
-        auto& e = openPair (48000.0, 480);
-        leadIn (e, 48000.0, 480);
+        auto& e = openLinkedPair (48000.0, 480);
         const auto idleCaption = e.matchButton.getButtonText();
 
         SteppedSine v1 (48000.0, { { -20.0f, 2.0 } }), i1 (48000.0, { { -18.0f, 2.0 } });
@@ -870,11 +872,7 @@ TEST_F (EditorMatchBreak, InstResultTrimAndTargetTravelWithTheStateIntoAFreshIns
     editors.clear();
     processors.clear();
     inst = nullptr;
-    auto& fresh = addProcessor (1);
-    fresh.setPlayConfigDetails (2, 2, 48000.0, 480);
-    fresh.prepareToPlay (48000.0, 480);
-    fresh.setStateInformation (state.getData(), (int) state.getSize());
-    fresh.handleUpdateNowIfNeeded();
+    auto& fresh = restoredInstance (1, state);
     SteppedSine after (48000.0, { { -18.0f, 0.1 } });
     feed ({ { &fresh, &after } }, 480, 480);
     auto& e2 = open (fresh);

@@ -5,6 +5,8 @@
 
 #include "VocalActionsSupport.h"
 
+#include <array>
+
 TEST_F (EditorVocalActions, UndoAndABSwitchWhileAudioThreadsMeasure)
 {
     auto& ev = openVocal();
@@ -152,8 +154,9 @@ TEST_F (EditorVocalActions, EveryMatchStartBeginsFromNoResultWhileAudioThreadsRu
     {
         explicit FlatOut (std::initializer_list<QuorvaneProcessor*> procs)
         {
+            size_t i = 0;
             for (auto* p : procs)
-                threads.emplace_back ([p, this]
+                threads.emplace_back ([p, this, count = &blocks[i++]]
                 {
                     juce::AudioBuffer<float> buffer (2, 480);
                     juce::MidiBuffer midi;
@@ -162,6 +165,7 @@ TEST_F (EditorVocalActions, EveryMatchStartBeginsFromNoResultWhileAudioThreadsRu
                     {
                         fillSine (buffer, 0.1f, phase);
                         p->processBlock (buffer, midi);
+                        count->fetch_add (1);
                     }
                 });
         }
@@ -172,9 +176,14 @@ TEST_F (EditorVocalActions, EveryMatchStartBeginsFromNoResultWhileAudioThreadsRu
                 t.join();
         }
         std::atomic<bool> running { true };
+        std::array<std::atomic<int>, 2> blocks {};
         std::vector<std::thread> threads;
     } audio { inst, vocal };
     ASSERT_TRUE (tickUntil ({ &e }, [&] { return vocal->hasPartner.load() && inst->ownSlot->role.load() == 1; }));
+    // The Inst takes a new Vocal up in its next block; a start made before
+    // that is not one it measures. A host has played blocks long before.
+    const int linkedAt = audio.blocks[0].load();
+    ASSERT_TRUE (tickUntil ({ &e }, [&] { return audio.blocks[0].load() > linkedAt + 2; }));
 
     auto& sec = vocal->sections[0];
     auto& own = vocal->ownSlot->ownSections[0];
@@ -190,7 +199,9 @@ TEST_F (EditorVocalActions, EveryMatchStartBeginsFromNoResultWhileAudioThreadsRu
         // Both sides past their first gating block (the threads run at their
         // own pace, unlike a host's).
         ASSERT_TRUE (tickUntil ({ &e }, [&] { return (own.elapsedSeconds.load() >= 0.6f && instSide.elapsedSeconds.load() >= 0.6f)
-                                                     || sec.frozen.load(); }));
+                                                     || sec.frozen.load(); }))
+            << "Vocal side " << own.measuring.load() << " " << own.elapsedSeconds.load() << " s, Inst side "
+            << instSide.measuring.load() << " " << instSide.elapsedSeconds.load() << " s";
         if (sec.frozen.load())
             ++frozenWhileMeasuring;
         click (e.matchButton);

@@ -169,6 +169,15 @@ protected:
         return e;
     }
 
+    /** The Inst window with its Target LUFS view opened by its button. */
+    QuorvaneEditor& openTargetView (QuorvaneProcessor*& out)
+    {
+        auto& e = openInst (out);
+        click (e.setInstTargetButton);
+        e.timerCallback();
+        return e;
+    }
+
     void tick (QuorvaneEditor& e, int n = 1)
     {
         for (int i = 0; i < n; ++i)
